@@ -1,0 +1,19 @@
+// The application shell: start-up, command-line mode, window mode and its message loop.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+
+#include "clean/clean.h"
+
+extern char exe_dir[path_size];  // the executable's folder, ending in a backslash
+extern int32_t running;          // the message loop runs while it is set
+extern HWND main_window;         // the one top-level window
+extern HDC window_dc;            // main_window's device context, held until teardown
+
+// Fills exe_dir and temp_path from the executable's own path and zeroes the counters;
+// false when the folder is too long to hold the temporary name.
+bool start_up();
+// Cleans every argument after the program name in turn, without a window.
+void run_command_line(int argc, char** argv);
+// Shows the window and runs the message loop until running is cleared.
+void run_window_mode(HINSTANCE instance, int show_state);

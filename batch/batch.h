@@ -1,0 +1,23 @@
+// Batches: folder sweeps, dropped lists, and the steps every batch takes between files.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+
+#include "clean/clean.h"
+
+extern char folder_path[path_size];  // the folder that sweep_folder sweeps
+extern uint8_t abort_requested;      // ends a batch: Escape, or a press on the quit button
+extern uint8_t batch_busy;           // a drop is sweeping a folder
+
+// Cleans the image files that lie directly in folder_path, pattern by pattern.
+void sweep_folder();
+// Cleans the files of folder_path that match one pattern; subfolders are passed over.
+void sweep_pattern(const char* pattern);
+// Dispatches at most one pending message of the thread.
+void pump();
+// Gives the processor away for one millisecond at 1 ms timer resolution.
+void yield_1ms();
+// Escape pressed or the quit button held: sets abort_requested and says so.
+bool stop_requested();
+// Shows a file's name, cut to 60 bytes, in the progress area of the window, if there is one.
+void show_progress(const char* name);

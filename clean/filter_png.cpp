@@ -1,0 +1,46 @@
+// PNG: copies the chunks in order without iCCP, pHYs and cHRM, and ends with IEND.
+#include "clean/clean.h"
+
+#include <cstring>
+
+constexpr uint32_t max_chunk_length = 0x7FFFFFFF;  // the PNG limit, 2^31 - 1
+constexpr int64_t signature_size = 8;
+constexpr int64_t chunk_overhead = 12;             // length, type and CRC
+
+static bool type_is(const unsigned char* type, const char* name) {
+    return memcmp(type, name, 4) == 0;
+}
+
+static bool is_dropped(const unsigned char* type) {
+    return type_is(type, "iCCP")    // embedded colour profile
+        || type_is(type, "pHYs")    // physical pixel size
+        || type_is(type, "cHRM");   // chromaticities
+}
+
+// One chunk from the buffer's start: header, data and CRC read and written in one piece each.
+// Sets *last when the chunk was IEND or ended the file.
+static bool copy_chunk(int64_t* consumed, bool* last) {
+    unsigned char* b = work_buffer.data;
+    int64_t left = source_size - *consumed;
+    if (left < chunk_overhead) return false;  // stray bytes, or a cut-off chunk header
+    if (!read_block(b, 8)) return false;
+    uint32_t length = read_be32(b);
+    if (length > max_chunk_length) return false;
+    int64_t total = int64_t(length) + chunk_overhead;
+    if (total > left || total > work_buffer.capacity) return false;
+    if (!read_block(b + 8, length + 4)) return false;
+    if (!is_dropped(b + 4) && !write_block(b, uint32_t(total))) return false;
+    *consumed += total;
+    *last = *consumed == source_size || type_is(b + 4, "IEND");
+    return true;
+}
+
+bool filter_png() {
+    if (!open_temp_stream()) return false;
+    unsigned char* b = work_buffer.data;
+    bool ok = read_block(b + 4, 4) && write_block(b, signature_size);
+    int64_t consumed = signature_size;
+    bool last = false;
+    while (ok && !last) ok = copy_chunk(&consumed, &last);
+    return close_temp_stream(ok);
+}

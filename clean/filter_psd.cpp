@@ -1,0 +1,136 @@
+// PSD: keeps the image resources a document needs and copies everything else unchanged.
+// Pass 1 measures the kept blocks from their sizes alone; pass 2 writes front to back.
+#include "clean/clean.h"
+
+constexpr int32_t piece_size = 16 * 1024 * 1024;   // the bulk moves through the buffer in these
+constexpr uint32_t max_length = 0x7FFFFFFF;        // sizes are signed 32-bit in the format
+constexpr int64_t header_size = 26;                // signature to colour mode
+constexpr int64_t min_block = 12;                  // signature, ID, empty name, size
+
+static bool is_kept(uint32_t id) {
+    switch (id) {
+    case 1005:  // ResolutionInfo
+    case 1006:  // alpha channel names
+    case 1007:  // DisplayInfo
+    case 1011:  // print flags
+    case 1012:  // grayscale and multichannel halftoning
+    case 1013:  // colour halftoning
+    case 1015:  // grayscale and multichannel transfer function
+    case 1016:  // colour transfer functions
+    case 1024:  // layer state
+    case 1026:  // layers group
+    case 1032:  // grid and guides
+    case 1034:  // protected-work flag
+    case 1039:  // ICC profile
+    case 1044:  // document-specific IDs seed
+    case 1045:  // Unicode alpha names
+    case 1053:  // alpha identifiers
+    case 10000: // print flags information
+        return true;
+    default:    // thumbnails, IPTC, Exif, XMP, paths, slices, plug-in data, unknown IDs
+        return false;
+    }
+}
+
+// The lengths that place the resource section; both passes read them the same way.
+struct PsdLayout {
+    uint32_t colour_data;  // colour mode data length (a palette for indexed documents)
+    uint32_t section;      // image resource section length
+};
+
+// Where one block's head (signature, ID, padded Pascal name, size) ends and how long its data is.
+struct BlockShape {
+    uint32_t head;  // bytes before the data
+    uint32_t data;  // the size field rounded up to even
+    uint32_t id;
+};
+
+static bool skip_bytes(uint32_t n) {
+    return n == 0 || fseek(source_stream, long(n), SEEK_CUR) == 0;
+}
+
+// Reads the block head into `to` (at most 266 bytes); *left is what remains of the section.
+static bool read_block_head(unsigned char* to, int64_t left, BlockShape* shape) {
+    if (left < min_block || !read_block(to, 7)) return false;
+    uint32_t name_field = (uint32_t(to[6]) + 2) & ~1u;  // count byte and text, padded to even
+    shape->head = 6 + name_field + 4;
+    if (shape->head > left || !read_block(to + 7, shape->head - 7)) return false;
+    uint32_t size = read_be32(to + shape->head - 4);
+    if (size > max_length - 1) return false;
+    shape->data = size + (size & 1);
+    shape->id = read_be16(to + 4);
+    return int64_t(shape->head) + shape->data <= left;
+}
+
+static bool read_layout(PsdLayout* layout) {
+    unsigned char* b = work_buffer.data;
+    if (!read_block(b + 4, header_size)) return false;
+    layout->colour_data = read_be32(b + 26);
+    return layout->colour_data <= max_length;
+}
+
+static int64_t rest_size(const PsdLayout& layout) {
+    return source_size - (header_size + 4 + int64_t(layout.colour_data) + 4 + layout.section);
+}
+
+// Pass 1: the new section length and the largest block data, without reading any data.
+static bool measure(PsdLayout* layout, uint32_t* kept_total, uint32_t* largest) {
+    unsigned char* b = work_buffer.data;
+    unsigned char length[4];
+    if (!read_layout(layout) || !skip_bytes(layout->colour_data) || !read_block(length, 4)) return false;
+    layout->section = read_be32(length);
+    if (layout->section > max_length || rest_size(*layout) < 0) return false;
+    *kept_total = 0;
+    *largest = piece_size;
+    for (int64_t position = 0; position < layout->section;) {
+        BlockShape shape;
+        if (!read_block_head(b, layout->section - position, &shape) || !skip_bytes(shape.data)) return false;
+        position += shape.head + shape.data;
+        if (shape.data > *largest) *largest = shape.data;
+        if (is_kept(shape.id)) *kept_total += shape.head + shape.data;
+    }
+    return true;
+}
+
+static bool copy_bytes(int64_t n) {
+    unsigned char* b = work_buffer.data;
+    for (; n > 0; n -= piece_size) {
+        uint32_t piece = uint32_t(n < piece_size ? n : piece_size);
+        if (!read_block(b, piece) || !write_block(b, piece)) return false;
+    }
+    return true;
+}
+
+// Pass 2: header, colour data, the new section length, the kept blocks, then the rest.
+static bool write_copy(const PsdLayout& layout, uint32_t kept_total) {
+    unsigned char* b = work_buffer.data;
+    if (!read_block(b, header_size + 4) || !write_block(b, header_size + 4)) return false;
+    if (!copy_bytes(layout.colour_data) || !read_block(b, 4)) return false;
+    unsigned char length[4] = {uint8_t(kept_total >> 24), uint8_t(kept_total >> 16), uint8_t(kept_total >> 8),
+                               uint8_t(kept_total)};
+    if (!write_block(length, 4)) return false;
+    for (int64_t position = 0; position < layout.section;) {
+        BlockShape shape;
+        if (!read_block_head(b, layout.section - position, &shape)) return false;
+        if (!read_block(b + shape.head, shape.data)) return false;
+        position += shape.head + shape.data;
+        if (is_kept(shape.id) && !write_block(b, shape.head + shape.data)) return false;
+    }
+    return copy_bytes(rest_size(layout));
+}
+
+bool filter_psd() {
+    PsdLayout layout;
+    uint32_t kept_total = 0;
+    uint32_t largest = 0;
+    bool measured = measure(&layout, &kept_total, &largest);
+    fclose(source_stream);
+    source_stream = nullptr;
+    if (!measured) return false;
+    ensure_work_buffer(int32_t(largest + 1024));
+    if (!work_buffer.data) return false;
+    source_stream = fopen(source_path, "rb");
+    if (!source_stream) return false;
+    if (!open_temp_stream()) return false;
+    return close_temp_stream(write_copy(layout, kept_total));
+}

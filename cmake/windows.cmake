@@ -1,0 +1,38 @@
+# Windows build: brinq.exe (GUI subsystem, static) and its tests, run through Wine.
+set(WIN_LIBS gdi32 user32 shell32 winmm kernel32)
+set(WARNINGS -Wall -Wextra)
+
+file(GLOB WIN_SOURCES CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/app/*.cpp
+  ${PROJECT_SOURCE_DIR}/clean/*.cpp
+  ${PROJECT_SOURCE_DIR}/batch/*.cpp
+  ${PROJECT_SOURCE_DIR}/ui/*.cpp
+  ${PROJECT_SOURCE_DIR}/emblem/*.cpp)
+list(REMOVE_ITEM WIN_SOURCES ${PROJECT_SOURCE_DIR}/app/win_main.cpp)
+
+# Everything but the entry, so that the tests can drive the same code.
+add_library(brinq_win STATIC ${WIN_SOURCES})
+target_include_directories(brinq_win PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_options(brinq_win PUBLIC ${WARNINGS})
+target_link_libraries(brinq_win PUBLIC ${WIN_LIBS})
+target_link_options(brinq_win PUBLIC -static)
+
+file(GLOB RESOURCE_SCRIPTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/res/*.rc)
+add_executable(brinq WIN32 app/win_main.cpp ${RESOURCE_SCRIPTS})
+target_link_libraries(brinq PRIVATE brinq_win)
+set_target_properties(brinq PROPERTIES OUTPUT_NAME brinq)
+
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(GoogleTest)
+
+file(GLOB WIN_TESTS CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/tests/core/*.cpp
+  ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
+add_executable(win_tests ${WIN_TESTS})
+target_link_libraries(win_tests PRIVATE brinq_win gtest_main)
+target_compile_definitions(win_tests PRIVATE BRINQ_EXE="$<TARGET_FILE:brinq>")
+add_dependencies(win_tests brinq)
+gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)

@@ -1,0 +1,191 @@
+// Cleaning real files in place: replacement, file times, counters, and files left alone.
+#include <gtest/gtest.h>
+
+#include "tests/win/win_fixture.h"
+
+namespace fs = std::filesystem;
+
+class CleanFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = scratch_folder();
+        use_temp_folder(folder);
+        target_count = 0;
+        changed_count = 0;
+    }
+    void TearDown() override {
+        SetFileAttributesA(temp_path, FILE_ATTRIBUTE_NORMAL);
+        for (const auto& entry : fs::directory_iterator(folder))
+            SetFileAttributesA(entry.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
+        fs::remove_all(folder);
+    }
+    // A source with times in 2001 (created) and 2002 (written).
+    fs::path source(const Bytes& bytes, const char* name = "image.png") {
+        fs::path path = folder / name;
+        write_file(path, bytes);
+        set_times(path, file_time(2001), file_time(2002));
+        return path;
+    }
+    bool temp_left() const { return fs::exists(temp_path); }
+    fs::path folder;
+};
+
+TEST_F(CleanFile, ReplacesTheSourceWhenTheCopyIsSmaller) {
+    fs::path path = source(png_with_phys());
+    clean(path);
+    EXPECT_EQ(read_file(path), png_without_phys());
+    EXPECT_EQ(target_count, 1);
+    EXPECT_EQ(changed_count, 1);
+    EXPECT_FALSE(temp_left());
+}
+
+TEST_F(CleanFile, PutsTheFileTimesBack) {
+    fs::path path = source(png_with_phys());
+    FILETIME created_before, written_before;
+    get_times(path, &created_before, &written_before);
+    clean(path);
+    FILETIME created, written;
+    get_times(path, &created, &written);
+    EXPECT_EQ(changed_count, 1);
+    EXPECT_TRUE(same_time(written, file_time(2002)));
+    EXPECT_TRUE(same_time(created, created_before));
+}
+
+TEST_F(CleanFile, LeavesASourceWithNothingToDropInPlace) {
+    fs::path path = source(png_without_phys());
+    clean(path);
+    EXPECT_EQ(read_file(path), png_without_phys());
+    EXPECT_EQ(target_count, 1);
+    EXPECT_EQ(changed_count, 0);
+    FILETIME created, written;
+    get_times(path, &created, &written);
+    EXPECT_TRUE(same_time(written, file_time(2002)));
+    EXPECT_FALSE(temp_left());
+}
+
+TEST_F(CleanFile, GivesAnExifFirstJpegTheFixedJfifSegment) {
+    fs::path path = source(exif_jpeg(), "photo.jpg");
+    clean(path);
+    Bytes cleaned = read_file(path);
+    Bytes jfif = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00,
+                  0x01, 0x02, 0x01, 0x00, 0x48, 0x00, 0x48, 0x00, 0x00};
+    ASSERT_GE(cleaned.size(), jfif.size());
+    EXPECT_EQ(Bytes(cleaned.begin(), cleaned.begin() + 20), jfif);
+    // The Exif segment (4 + 36 bytes) gave way to the 18-byte JFIF segment.
+    EXPECT_EQ(cleaned.size(), exif_jpeg().size() - 40 + 18);
+    EXPECT_EQ(changed_count, 1);
+}
+
+TEST_F(CleanFile, CountsEachFileOfABatch) {
+    clean(source(png_with_phys(), "a.png"));
+    clean(source(png_without_phys(), "b.png"));
+    clean(source(text_bytes("not an image"), "c.png"));
+    EXPECT_EQ(target_count, 2);
+    EXPECT_EQ(changed_count, 1);
+}
+
+TEST_F(CleanFile, SkipsASourceAnotherProgramHoldsOpen) {
+    fs::path path = source(png_with_phys());
+    HANDLE held = CreateFileA(path.string().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    clean(path);
+    CloseHandle(held);
+    EXPECT_EQ(read_file(path), png_with_phys());
+    EXPECT_EQ(target_count, 0);
+}
+
+TEST_F(CleanFile, LeavesReadOnlyHiddenAndSystemSourcesAlone) {
+    for (DWORD attribute : {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
+        fs::path path = source(png_with_phys(), "protected.png");
+        SetFileAttributesA(path.string().c_str(), attribute);
+        clean(path);
+        SetFileAttributesA(path.string().c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(read_file(path), png_with_phys()) << attribute;
+        EXPECT_FALSE(temp_left());
+    }
+    EXPECT_EQ(target_count, 3);
+    EXPECT_EQ(changed_count, 0);
+}
+
+TEST_F(CleanFile, NeverTakesAStaleTemporaryFileItCannotOverwriteForACopy) {
+    write_file(temp_path, text_bytes("left by an earlier run"));
+    HANDLE held = CreateFileA(temp_path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    fs::path path = source(png_with_phys());
+    clean(path);
+    CloseHandle(held);
+    EXPECT_EQ(read_file(path), png_with_phys());
+    EXPECT_EQ(target_count, 1);
+    EXPECT_EQ(changed_count, 0);
+}
+
+TEST_F(CleanFile, NeverTakesAFolderInThePlaceOfTheTemporaryFileForACopy) {
+    fs::create_directory(temp_path);
+    fs::path path = source(png_with_phys());
+    clean(path);
+    EXPECT_EQ(read_file(path), png_with_phys());
+    EXPECT_EQ(changed_count, 0);
+    EXPECT_TRUE(fs::is_directory(temp_path));
+}
+
+// Windows refuses to overwrite a read-only file; Wine run by root does not. Either way the
+// source ends as it was or as the complete copy written in this run.
+TEST_F(CleanFile, TakesOnlyACopyWrittenInThisRunOverAStaleReadOnlyOne) {
+    write_file(temp_path, text_bytes("left by an earlier run"));
+    SetFileAttributesA(temp_path, FILE_ATTRIBUTE_READONLY);
+    fs::path path = source(png_with_phys());
+    clean(path);
+    Bytes expected = changed_count == 1 ? png_without_phys() : png_with_phys();
+    EXPECT_EQ(read_file(path), expected);
+}
+
+TEST_F(CleanFile, OverwritesAStaleWritableTemporaryFile) {
+    write_file(temp_path, filled(5000, 0xEE));
+    fs::path path = source(png_with_phys());
+    clean(path);
+    EXPECT_EQ(read_file(path), png_without_phys());
+    EXPECT_FALSE(temp_left());
+}
+
+TEST_F(CleanFile, LeavesUnrecognisedAndShortFilesUntouched) {
+    clean(source(png_with_phys(), "first.png"));  // leaves PNG head bytes behind
+    const Bytes shorts[] = {{}, {0x89}, {0x89, 'P', 'N'}, {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I'},
+                            {0xFF, 0xD8, 0xFF, 0xDB, 0, 4, 1, 2}, text_bytes("GIF89a and more")};
+    for (const Bytes& bytes : shorts) {
+        fs::path path = source(bytes, "short.png");
+        clean(path);
+        EXPECT_EQ(read_file(path), bytes);
+        FILETIME created, written;
+        get_times(path, &created, &written);
+        EXPECT_TRUE(same_time(written, file_time(2002)));
+    }
+    EXPECT_EQ(target_count, 1);
+}
+
+TEST_F(CleanFile, IgnoresAMissingFile) {
+    clean(folder / "missing.png");
+    EXPECT_EQ(target_count, 0);
+    EXPECT_FALSE(temp_left());
+}
+
+// Sparse files: only the size matters, so nothing of the gigabytes is written.
+static void make_sparse_png(const fs::path& path, uint64_t size) {
+    write_file(path, png_with_phys());
+    HANDLE file = CreateFileA(path.string().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = LONGLONG(size);
+    SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    CloseHandle(file);
+}
+
+TEST_F(CleanFile, SkipsFilesAboveTheSizeLimit) {
+    for (uint64_t size : {uint64_t(max_source_size) + 1, (uint64_t(1) << 32) + 200}) {
+        fs::path path = folder / "huge.png";
+        make_sparse_png(path, size);
+        clean(path);
+        EXPECT_EQ(fs::file_size(path), size);
+        fs::remove(path);
+    }
+    EXPECT_EQ(target_count, 0);
+}

@@ -1,0 +1,95 @@
+#include "tests/win/win_fixture.h"
+
+#include <cstdio>
+
+namespace fs = std::filesystem;
+
+static const Bytes png_signature = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+
+// Chunk with a CRC field the filter copies but never checks.
+static Bytes chunk(const char* type, const Bytes& data) {
+    return be32(uint32_t(data.size())) + text_bytes(type) + data + be32(0x0BADC0DE);
+}
+
+Bytes png_without_phys() {
+    Bytes ihdr = be32(1) + be32(1) + Bytes{8, 0, 0, 0, 0};
+    return png_signature + chunk("IHDR", ihdr) + chunk("IDAT", filled(40, 0x55)) + chunk("IEND", {});
+}
+
+Bytes png_with_phys() {
+    Bytes ihdr = be32(1) + be32(1) + Bytes{8, 0, 0, 0, 0};
+    return png_signature + chunk("IHDR", ihdr) + chunk("pHYs", filled(9, 1)) + chunk("IDAT", filled(40, 0x55)) +
+           chunk("IEND", {});
+}
+
+Bytes exif_jpeg() {
+    Bytes exif = Bytes{0xFF, 0xE1} + be16(2 + 6 + 30) + text_bytes("Exif") + Bytes{0, 0} + filled(30, 0x11);
+    Bytes dqt = Bytes{0xFF, 0xDB} + be16(2 + 65) + filled(65, 0x01);
+    Bytes scan = Bytes{0xFF, 0xDA} + filled(100, 0x33) + Bytes{0xFF, 0xD9};
+    return Bytes{0xFF, 0xD8} + exif + dqt + scan;
+}
+
+FILETIME file_time(int year) {
+    SYSTEMTIME system{};
+    system.wYear = WORD(year);
+    system.wMonth = 1;
+    system.wDay = 1;
+    system.wHour = 12;
+    FILETIME time;
+    SystemTimeToFileTime(&system, &time);
+    return time;
+}
+
+void set_times(const fs::path& path, FILETIME created, FILETIME written) {
+    HANDLE file = CreateFileA(path.string().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetFileTime(file, &created, nullptr, &written);
+    CloseHandle(file);
+}
+
+void get_times(const fs::path& path, FILETIME* created, FILETIME* written) {
+    HANDLE file = CreateFileA(path.string().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    GetFileTime(file, created, nullptr, written);
+    CloseHandle(file);
+}
+
+bool same_time(FILETIME a, FILETIME b) {
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+void use_temp_folder(const fs::path& folder) {
+    snprintf(temp_path, sizeof temp_path, "%s", (folder / "xtmp_7x91x4vnq.xxxx").string().c_str());
+}
+
+void clean(const fs::path& path) {
+    snprintf(source_path, sizeof source_path, "%s", path.string().c_str());
+    clean_file();
+}
+
+// BRINQ_EXE is the build's Linux path; Wine sees the Linux root as drive Z:.
+static fs::path built_brinq() {
+    std::string path = std::string("Z:") + BRINQ_EXE;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+static std::string quoted(const std::string& argument) { return "\"" + argument + "\""; }
+
+DWORD run_brinq(const fs::path& folder, const std::vector<std::string>& arguments) {
+    fs::path exe = folder / "brinq.exe";
+    fs::copy_file(built_brinq(), exe, fs::copy_options::overwrite_existing);
+    std::string command = quoted(exe.string());
+    for (const std::string& argument : arguments) command += " " + quoted(argument);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(exe.string().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.string().c_str(), &startup, &process))
+        return DWORD(-1);
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = DWORD(-1);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}

@@ -1,0 +1,29 @@
+// Helpers for the tests that run under Wine: files with known times, small images, brinq.exe.
+#pragma once
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/core/fixture.h"
+
+// A PNG of IHDR, pHYs, IDAT, IEND: cleaning drops the 21-byte pHYs chunk.
+Bytes png_with_phys();
+// The same PNG without pHYs: nothing to drop.
+Bytes png_without_phys();
+// An Exif-first JPEG: cleaning replaces the Exif segment by the 18-byte JFIF segment.
+Bytes exif_jpeg();
+
+FILETIME file_time(int year);  // noon on 1 January of the year
+void set_times(const std::filesystem::path& path, FILETIME created, FILETIME written);
+void get_times(const std::filesystem::path& path, FILETIME* created, FILETIME* written);
+bool same_time(FILETIME a, FILETIME b);
+
+// Points temp_path into `folder`, so that tests running side by side never share it.
+void use_temp_folder(const std::filesystem::path& folder);
+// Runs clean_file on `path` with fresh counters.
+void clean(const std::filesystem::path& path);
+
+// Copies brinq.exe into `folder` and runs it there with the arguments; its exit code.
+DWORD run_brinq(const std::filesystem::path& folder, const std::vector<std::string>& arguments);

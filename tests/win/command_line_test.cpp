@@ -1,0 +1,68 @@
+// brinq.exe run with arguments: every argument cleaned in order, no output, nothing else touched.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/app.h"
+#include "tests/win/win_fixture.h"
+
+namespace fs = std::filesystem;
+
+class CommandLine : public ::testing::Test {
+protected:
+    void SetUp() override { folder = scratch_folder(); }
+    void TearDown() override { fs::remove_all(folder); }
+    std::string image(const fs::path& path, const Bytes& bytes = png_with_phys()) {
+        fs::create_directories(path.parent_path());
+        write_file(path, bytes);
+        return path.string();
+    }
+    bool temp_left(const fs::path& exe_folder) { return fs::exists(exe_folder / "xtmp_7x91x4vnq.xxxx"); }
+    fs::path folder;
+};
+
+TEST_F(CommandLine, SweepsAFolderAndCleansAFileEachOnce) {
+    image(folder / "photos" / "a.png");
+    image(folder / "photos" / "old.png" / "inner.png");
+    std::string file = image(folder / "loose" / "b.jpg", exif_jpeg());
+    EXPECT_EQ(run_brinq(folder, {(folder / "photos").string(), file}), 0u);
+    EXPECT_EQ(read_file(folder / "photos" / "a.png"), png_without_phys());
+    EXPECT_EQ(read_file(folder / "photos" / "old.png" / "inner.png"), png_with_phys());
+    EXPECT_EQ(read_file(file).size(), exif_jpeg().size() - 40 + 18);
+    EXPECT_FALSE(temp_left(folder));
+}
+
+TEST_F(CommandLine, GoesOnPastArgumentsThatNameNothingOrTooMuch) {
+    std::string file = image(folder / "a.png");
+    std::string too_long = "C:\\" + std::string(300, 'x') + ".png";
+    EXPECT_EQ(run_brinq(folder, {(folder / "missing.png").string(), too_long, "", file}), 0u);
+    EXPECT_EQ(read_file(file), png_without_phys());
+}
+
+TEST_F(CommandLine, AnEmptyArgumentSweepsNoFolder) {
+    image(folder / "here.png");  // brinq.exe runs in this folder
+    EXPECT_EQ(run_brinq(folder, {""}), 0u);
+    EXPECT_EQ(read_file(folder / "here.png"), png_with_phys());
+}
+
+TEST_F(CommandLine, EndsWithoutTouchingAnythingWhenItsFolderIsTooLongForTheTemporaryName) {
+    std::string file = image(folder / "a.png");
+    fs::path deep = folder;
+    // The folder with its backslash leaves fewer than 19 bytes for the temporary name, yet the
+    // executable's own path still fits.
+    while (deep.string().size() < 242) deep /= "d";
+    fs::create_directories(deep);
+    ASSERT_LT(deep.string().size() + strlen("\\brinq.exe"), size_t(path_size));
+    EXPECT_EQ(run_brinq(deep, {file}), 0u);
+    ASSERT_TRUE(fs::exists(deep / "brinq.exe"));
+    EXPECT_EQ(read_file(file), png_with_phys());
+}
+
+TEST(StartUp, PutsTheTemporaryFileInTheExecutablesFolder) {
+    ASSERT_TRUE(start_up());
+    char module_path[path_size];
+    GetModuleFileNameA(nullptr, module_path, path_size);
+    std::string folder = fs::path(module_path).parent_path().string() + "\\";
+    EXPECT_EQ(std::string(exe_dir), folder);
+    EXPECT_EQ(std::string(temp_path), folder + "xtmp_7x91x4vnq.xxxx");
+}

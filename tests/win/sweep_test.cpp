@@ -1,0 +1,143 @@
+// The folder sweep: pattern order, subfolders, long names, and the stop between files.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "batch/batch.h"
+#include "tests/win/win_fixture.h"
+
+namespace fs = std::filesystem;
+
+// Every pump of the sweep dispatches one message to this window, just before the stop test
+// and before source_path takes the next file: what it sees tells the order of the files.
+static std::vector<std::string> seen_paths;
+static size_t abort_at_message;  // 0: never
+
+static LRESULT CALLBACK recording_proc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message != WM_USER) return DefWindowProcA(window, message, w, l);
+    seen_paths.push_back(source_path);
+    if (seen_paths.size() == abort_at_message) abort_requested = 1;
+    return 0;
+}
+
+class Sweep : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = scratch_folder();
+        use_temp_folder(folder);
+        WNDCLASSA window_class{};
+        window_class.lpfnWndProc = recording_proc;
+        window_class.hInstance = GetModuleHandleA(nullptr);
+        window_class.lpszClassName = "sweep-recorder";
+        RegisterClassA(&window_class);
+        recorder = CreateWindowA("sweep-recorder", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        for (int i = 0; i < 40; i++) PostMessageA(recorder, WM_USER, 0, 0);
+        seen_paths.clear();
+        abort_at_message = 0;
+        source_path[0] = '\0';
+        target_count = 0;
+        changed_count = 0;
+    }
+    void TearDown() override {
+        DestroyWindow(recorder);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {}
+        fs::remove_all(folder);
+    }
+    fs::path image(const std::string& name, const Bytes& bytes = png_with_phys()) {
+        write_file(folder / name, bytes);
+        return folder / name;
+    }
+    bool cleaned(const std::string& name) { return read_file(folder / name) == png_without_phys(); }
+    // The files in the order the sweep handed them to clean_file.
+    std::vector<std::string> sweep() {
+        snprintf(folder_path, sizeof folder_path, "%s", folder.string().c_str());
+        sweep_folder();
+        seen_paths.push_back(source_path);
+        std::vector<std::string> names;
+        for (size_t i = 1; i < seen_paths.size(); i++) names.push_back(fs::path(seen_paths[i]).filename().string());
+        return names;
+    }
+    fs::path folder;
+    HWND recorder = nullptr;
+};
+
+TEST_F(Sweep, TakesJpgThenJpegThenPngThenPsd) {
+    image("d.psd");
+    image("b.png");
+    image("c.jpeg");
+    image("a.jpg");
+    image("notes.txt");
+    EXPECT_EQ(sweep(), (std::vector<std::string>{"a.jpg", "c.jpeg", "b.png", "d.psd"}));
+    EXPECT_EQ(target_count, 4);
+    EXPECT_EQ(changed_count, 4);
+    EXPECT_FALSE(cleaned("notes.txt"));
+}
+
+TEST_F(Sweep, MatchesNamesWithoutRegardToCaseAndJudgesFilesByContent) {
+    image("PHOTO.JPG");
+    std::vector<std::string> order = sweep();
+    EXPECT_EQ(order, std::vector<std::string>{"PHOTO.JPG"});
+    EXPECT_TRUE(cleaned("PHOTO.JPG"));  // a PNG under a JPEG name is cleaned as PNG
+}
+
+TEST_F(Sweep, PassesOverSubfolders) {
+    fs::create_directory(folder / "old.jpg");
+    write_file(folder / "old.jpg" / "inner.png", png_with_phys());
+    image("a.png");
+    EXPECT_EQ(sweep(), std::vector<std::string>{"a.png"});
+    EXPECT_EQ(read_file(folder / "old.jpg" / "inner.png"), png_with_phys());
+}
+
+TEST_F(Sweep, CleansAFileWithALongNameUnderItsFullName) {
+    std::string name = std::string(70, 'n') + ".png";
+    image(name);
+    EXPECT_EQ(sweep(), std::vector<std::string>{name});
+    EXPECT_TRUE(cleaned(name));
+}
+
+TEST_F(Sweep, StopsBeforeTheFileOnScreenAndSkipsTheRemainingPatterns) {
+    image("a.jpg");
+    image("c.jpeg");
+    image("b.png");
+    image("d.psd");
+    abort_at_message = 3;
+    sweep();
+    EXPECT_TRUE(cleaned("a.jpg"));
+    EXPECT_TRUE(cleaned("c.jpeg"));
+    EXPECT_FALSE(cleaned("b.png"));
+    EXPECT_FALSE(cleaned("d.psd"));
+    EXPECT_EQ(seen_paths.size(), 3u + 1);
+}
+
+TEST_F(Sweep, StartsAfreshAfterAStop) {
+    image("a.png");
+    abort_requested = 1;
+    sweep();
+    EXPECT_TRUE(cleaned("a.png"));
+}
+
+TEST_F(Sweep, FindsNothingInAMissingOrEmptyFolderName) {
+    image("a.png");
+    folder_path[0] = '\0';
+    SetCurrentDirectoryA(folder.string().c_str());
+    sweep_folder();
+    snprintf(folder_path, sizeof folder_path, "%s", (folder / "missing").string().c_str());
+    sweep_folder();
+    SetCurrentDirectoryA("C:\\");
+    EXPECT_FALSE(cleaned("a.png"));
+    EXPECT_EQ(target_count, 0);
+}
+
+TEST_F(Sweep, SkipsAFileWhosePathWouldNotFitAPathBuffer) {
+    fs::path deep = folder;
+    while (deep.string().size() < 230) deep /= "deeper";
+    fs::create_directories(deep);
+    std::string name = std::string(40, 'x') + ".png";
+    write_file(deep / name, png_with_phys());
+    snprintf(folder_path, sizeof folder_path, "%s", deep.string().c_str());
+    sweep_folder();
+    EXPECT_EQ(read_file(deep / name), png_with_phys());
+    EXPECT_EQ(target_count, 0);
+}

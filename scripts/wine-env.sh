@@ -14,9 +14,11 @@ start_display() {
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 }
 
+# Windows unmanaged by a window manager (Xvfb runs none) hide at once instead of after
+# Wine's two-second wait for one.
 start_wine() {
   mkdir -p "$WINEPREFIX"
-  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
 }
 
 stop_wine_and_display() {

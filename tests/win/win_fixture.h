@@ -27,3 +27,11 @@ void clean(const std::filesystem::path& path);
 
 // Copies brinq.exe into `folder` and runs it there with the arguments; its exit code.
 DWORD run_brinq(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
+
+// All pixels of the Canvas at once: GetPixel one by one is far too slow for whole screens.
+struct CanvasPixels {
+    int width;
+    std::vector<COLORREF> pixels;  // row by row from the top, as COLORREF 0x00BBGGRR
+    COLORREF at(int x, int y) const { return pixels[size_t(y) * width + x]; }
+};
+CanvasPixels snapshot_canvas();

@@ -64,8 +64,8 @@ TEST(Png, FilteringTheCopyAgainChangesNothing) {
 
 // A file without IEND whose chunks end exactly at its end is copied up to its last chunk,
 // whichever chunk that is.
-const std::vector<Bytes> pieces = {png_signature(), ihdr, phys, idat1, chrm, idat2, iend};
-const std::vector<bool> piece_kept = {true, true, false, true, false, true, true};
+const std::vector<Bytes> pieces = {png_signature(), ihdr, phys, png_chunk("IDAT", noise(5, 16)), chrm, iend};
+const std::vector<bool> piece_kept = {true, true, false, true, false, true};
 
 TEST(Png, ChunksFillingTheFileWithoutIendAreCopied) {
     for (size_t count = 2; count <= pieces.size(); count++) {

@@ -108,7 +108,8 @@ TEST_P(JpegKeptMarker, SegmentIsKept) {
 // SOFn, DHT, JPG, DAC.
 INSTANTIATE_TEST_SUITE_P(FramesAndTables, JpegKeptMarker, testing::Range(0xC0, 0xD0));
 // DQT, DNL, DRI, DHP, EXP, and 00.
-INSTANTIATE_TEST_SUITE_P(QuantisationRestartAndOthers, JpegKeptMarker, testing::Values(0xDB, 0xDC, 0xDD, 0xDE, 0xDF, 0x00));
+INSTANTIATE_TEST_SUITE_P(QuantisationRestartAndOthers, JpegKeptMarker,
+                         testing::Values(0xDB, 0xDC, 0xDD, 0xDE, 0xDF, 0x00));
 
 class JpegScanMarker : public testing::TestWithParam<int> {};
 

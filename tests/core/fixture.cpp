@@ -105,6 +105,12 @@ Reduced reduce(const Bytes& source) {
     return reduced;
 }
 
+Bytes reduced_copy(const Bytes& source) {
+    Reduced r = reduce(source);
+    EXPECT_EQ(r.result, complete_copy);
+    return r.copy;
+}
+
 testing::AssertionResult left_alone(const Reduced& reduced) {
     if (reduced.result == complete_copy) return testing::AssertionFailure() << "a complete copy was made";
     if (reduced.temp_left) return testing::AssertionFailure() << "a file was left at temp_path";

@@ -51,6 +51,9 @@ struct Reduced {
 // clean_file does, with a WorkBuffer of at least 2,000,000 bytes.
 Reduced reduce(const Bytes& source);
 
+// The copy of a source that must come out complete.
+Bytes reduced_copy(const Bytes& source);
+
 // The caller would leave the source as it was: no complete copy, nothing at temp_path.
 testing::AssertionResult left_alone(const Reduced& reduced);
 

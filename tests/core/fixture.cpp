@@ -35,6 +35,61 @@ Bytes be16(uint32_t v) { return {uint8_t(v >> 8), uint8_t(v)}; }
 Bytes be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
 Bytes filled(size_t n, unsigned char value) { return Bytes(n, value); }
 
+Bytes noise(size_t n, uint32_t seed) {
+    Bytes bytes(n);
+    uint32_t x = seed | 1;
+    for (auto& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = uint8_t(x >> 24);
+    }
+    return bytes;
+}
+
+Bytes first_bytes(const Bytes& bytes, size_t n) { return Bytes(bytes.begin(), bytes.begin() + std::ptrdiff_t(n)); }
+
+void put_be32(Bytes* bytes, size_t at, uint32_t v) {
+    Bytes field = be32(v);
+    std::copy(field.begin(), field.end(), bytes->begin() + std::ptrdiff_t(at));
+}
+
+static uint32_t crc32(const Bytes& bytes) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (unsigned char b : bytes) {
+        crc ^= b;
+        for (int bit = 0; bit < 8; bit++) crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+Bytes png_signature() { return {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}; }
+
+Bytes png_chunk(const std::string& type, const Bytes& data) {
+    Bytes typed = text_bytes(type) + data;
+    return be32(uint32_t(data.size())) + typed + be32(crc32(typed));
+}
+
+Bytes jpeg_segment(unsigned char marker, const Bytes& body) {
+    return Bytes{0xFF, marker} + be16(uint32_t(body.size() + 2)) + body;
+}
+
+Bytes psd_block(uint16_t id, const std::string& name, const Bytes& data) {
+    Bytes pascal = Bytes{uint8_t(name.size())} + text_bytes(name);
+    if (pascal.size() % 2) pascal.push_back(0);
+    Bytes padded = data;
+    if (padded.size() % 2) padded.push_back(0);
+    return text_bytes("8BIM") + be16(id) + pascal + be32(uint32_t(data.size())) + padded;
+}
+
+Bytes psd_file(const Bytes& colour_data, const Bytes& section, const Bytes& rest, uint16_t version) {
+    uint16_t mode = colour_data.empty() ? 3 : 2;
+    Bytes header = text_bytes("8BPS") + be16(version) + filled(6, 0) + be16(3) + be32(4) + be32(4) + be16(8) +
+                   be16(mode);
+    return header + be32(uint32_t(colour_data.size())) + colour_data + be32(uint32_t(section.size())) + section +
+           rest;
+}
+
 Reduced reduce(const Bytes& source) {
     fs::path folder = scratch_folder();
     fs::path source_file = folder / "source.img";
@@ -48,4 +103,32 @@ Reduced reduce(const Bytes& source) {
     if (reduced.result == complete_copy) reduced.copy = read_file(temp_file);
     fs::remove_all(folder);
     return reduced;
+}
+
+Bytes reduced_copy(const Bytes& source) {
+    Reduced r = reduce(source);
+    EXPECT_EQ(r.result, complete_copy);
+    return r.copy;
+}
+
+testing::AssertionResult left_alone(const Reduced& reduced) {
+    if (reduced.result == complete_copy) return testing::AssertionFailure() << "a complete copy was made";
+    if (reduced.temp_left) return testing::AssertionFailure() << "a file was left at temp_path";
+    return testing::AssertionSuccess();
+}
+
+Bytes joined(const std::vector<Bytes>& pieces) {
+    Bytes all;
+    for (const Bytes& piece : pieces) all = all + piece;
+    return all;
+}
+
+std::vector<size_t> cuts_inside(const std::vector<Bytes>& pieces) {
+    std::vector<size_t> cuts;
+    size_t start = 0;
+    for (const Bytes& piece : pieces) {
+        for (size_t cut = start + 1; cut < start + piece.size(); cut++) cuts.push_back(cut);
+        start += piece.size();
+    }
+    return cuts;
 }

@@ -1,5 +1,7 @@
-// Test helpers shared by the filter tests: scratch files and byte builders.
+// Test helpers shared by the filter tests: scratch files, byte builders and the run of one source.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -19,6 +21,24 @@ Bytes text_bytes(const std::string& text);
 Bytes be16(uint32_t v);
 Bytes be32(uint32_t v);
 Bytes filled(size_t n, unsigned char value);
+// n bytes from a xorshift generator: no period that a misplaced piece could hide in.
+Bytes noise(size_t n, uint32_t seed);
+Bytes first_bytes(const Bytes& bytes, size_t n);
+void put_be32(Bytes* bytes, size_t at, uint32_t v);
+
+// 89 "PNG" 0D 0A 1A 0A.
+Bytes png_signature();
+// Length, type, data, and the CRC-32 over type and data.
+Bytes png_chunk(const std::string& type, const Bytes& data);
+// FF, the marker, a length that counts itself and the body, the body.
+Bytes jpeg_segment(unsigned char marker, const Bytes& body);
+// "8BIM", the ID, the name as a Pascal string padded to even, the size, the data padded to even
+// with a zero byte.
+Bytes psd_block(uint16_t id, const std::string& name, const Bytes& data);
+// "8BPS", the version, 6 reserved zeros, 3 channels, 4 x 4 pixels, 8 bits, the colour mode
+// (indexed when colour data is given, else RGB); then the colour mode data and the resource
+// section, each behind its 4-byte length; then the rest (layers and image data).
+Bytes psd_file(const Bytes& colour_data, const Bytes& section, const Bytes& rest, uint16_t version = 1);
 
 // What reduce_source made of a source: the result and, for a complete copy, its bytes.
 struct Reduced {
@@ -30,3 +50,13 @@ struct Reduced {
 // Writes `source` to a scratch file and runs the recognition and filter on it the way
 // clean_file does, with a WorkBuffer of at least 2,000,000 bytes.
 Reduced reduce(const Bytes& source);
+
+// The copy of a source that must come out complete.
+Bytes reduced_copy(const Bytes& source);
+
+// The caller would leave the source as it was: no complete copy, nothing at temp_path.
+testing::AssertionResult left_alone(const Reduced& reduced);
+
+// Every length that cuts a file made of `pieces` inside a piece (never at a piece's end).
+std::vector<size_t> cuts_inside(const std::vector<Bytes>& pieces);
+Bytes joined(const std::vector<Bytes>& pieces);

@@ -6,29 +6,21 @@
 
 namespace fs = std::filesystem;
 
-static const Bytes png_signature = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-
-// Chunk with a CRC field the filter copies but never checks.
-static Bytes chunk(const char* type, const Bytes& data) {
-    return be32(uint32_t(data.size())) + text_bytes(type) + data + be32(0x0BADC0DE);
-}
+static Bytes ihdr() { return png_chunk("IHDR", be32(1) + be32(1) + Bytes{8, 0, 0, 0, 0}); }
 
 Bytes png_without_phys() {
-    Bytes ihdr = be32(1) + be32(1) + Bytes{8, 0, 0, 0, 0};
-    return png_signature + chunk("IHDR", ihdr) + chunk("IDAT", filled(40, 0x55)) + chunk("IEND", {});
+    return png_signature() + ihdr() + png_chunk("IDAT", filled(40, 0x55)) + png_chunk("IEND", {});
 }
 
 Bytes png_with_phys() {
-    Bytes ihdr = be32(1) + be32(1) + Bytes{8, 0, 0, 0, 0};
-    return png_signature + chunk("IHDR", ihdr) + chunk("pHYs", filled(9, 1)) + chunk("IDAT", filled(40, 0x55)) +
-           chunk("IEND", {});
+    return png_signature() + ihdr() + png_chunk("pHYs", filled(9, 1)) + png_chunk("IDAT", filled(40, 0x55)) +
+           png_chunk("IEND", {});
 }
 
 Bytes exif_jpeg() {
-    Bytes exif = Bytes{0xFF, 0xE1} + be16(2 + 6 + 30) + text_bytes("Exif") + Bytes{0, 0} + filled(30, 0x11);
-    Bytes dqt = Bytes{0xFF, 0xDB} + be16(2 + 65) + filled(65, 0x01);
+    Bytes exif = jpeg_segment(0xE1, text_bytes("Exif") + Bytes{0, 0} + filled(30, 0x11));
     Bytes scan = Bytes{0xFF, 0xDA} + filled(100, 0x33) + Bytes{0xFF, 0xD9};
-    return Bytes{0xFF, 0xD8} + exif + dqt + scan;
+    return Bytes{0xFF, 0xD8} + exif + jpeg_segment(0xDB, filled(65, 0x01)) + scan;
 }
 
 FILETIME file_time(int year) {

@@ -28,32 +28,28 @@ Bytes stored_record(uint32_t width, uint32_t height, const Bytes& stream, unsign
     return stored;
 }
 
-static std::string source_text(const char* name) {
+static std::string res_text(const char* name) {
     std::ifstream in(host_path(std::string(SOURCE_DIR) + "/res/" + name));
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-Bytes emblem_picture(uint32_t* width, uint32_t* height) {
-    std::istringstream text(source_text("emblem.txt"));
+Bytes emblem_picture() {
+    std::istringstream text(res_text("emblem.txt"));
     std::vector<std::string> lines;
-    for (std::string line; text >> line;) lines.push_back(line);
-    *width = lines.empty() ? 0 : uint32_t(lines[0].size());
-    *height = uint32_t(lines.size());
+    for (std::string line; text >> line;) lines.insert(lines.begin(), line);
     Bytes alpha;
-    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-        for (char c : *line) alpha.push_back(uint8_t(std::stoi(std::string(1, c), nullptr, 16) * 17));
-    }
+    for (const std::string& line : lines)
+        for (char c : line) alpha.push_back(uint8_t(std::stoi(std::string(1, c), nullptr, 16) * 17));
     return alpha;
 }
 
 Bytes committed_record() {
-    std::string text = source_text("emblem_record.inc");
+    std::string text = res_text("emblem_record.inc");
     std::regex hex("0x([0-9A-F]{2})");
     Bytes record;
-    for (auto m = std::sregex_iterator(text.begin(), text.end(), hex); m != std::sregex_iterator(); ++m) {
+    for (auto m = std::sregex_iterator(text.begin(), text.end(), hex); m != std::sregex_iterator(); ++m)
         record.push_back(uint8_t(std::stoi((*m)[1].str(), nullptr, 16)));
-    }
     return record;
 }

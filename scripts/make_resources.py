@@ -52,15 +52,21 @@ def disc(cx, cy, r):
     return lambda u, v: (u - cx) ** 2 + (v - cy) ** 2 <= r * r
 
 
-# Painted back to front: (shape, RGB).
+SKY = rounded_rect(0.14, 0.22, 0.86, 0.78, 0.03)
+
+
+def in_sky(shape):
+    return lambda u, v: shape(u, v) and SKY(u, v)
+
+
+# Painted back to front: (shape, RGB); sun and hills stay inside the sky.
 ICON_LAYERS = [
     (rounded_rect(0.04, 0.12, 0.96, 0.88, 0.10), (0xF2, 0xF2, 0xF2)),  # frame
-    (rounded_rect(0.14, 0.22, 0.86, 0.78, 0.03), (0x3C, 0x8D, 0xDE)),  # sky
-    (disc(0.67, 0.38, 0.09), (0xFF, 0xCC, 0x33)),                       # sun
-    (triangle((0.14, 0.78), (0.42, 0.40), (0.72, 0.78)), (0x2F, 0xA0, 0x46)),
-    (triangle((0.48, 0.78), (0.68, 0.52), (0.86, 0.78)), (0x1E, 0x6E, 0x30)),
+    (SKY, (0x3C, 0x8D, 0xDE)),
+    (in_sky(disc(0.67, 0.38, 0.09)), (0xFF, 0xCC, 0x33)),               # sun
+    (in_sky(triangle((0.14, 0.78), (0.42, 0.40), (0.72, 0.78))), (0x2F, 0xA0, 0x46)),
+    (in_sky(triangle((0.48, 0.78), (0.68, 0.52), (0.86, 0.78))), (0x1E, 0x6E, 0x30)),
 ]
-SKY_INSET = rounded_rect(0.14, 0.22, 0.86, 0.78, 0.03)
 
 
 def icon_pixels(size):
@@ -69,19 +75,12 @@ def icon_pixels(size):
     for y in range(size):
         row = []
         for x in range(size):
-            r = g = b = a = 0.0
+            r = g = b = a = 0.0  # colour premultiplied by coverage
             for shape, colour in ICON_LAYERS:
-                inside = shape
-                if shape is not ICON_LAYERS[0][0] and shape is not ICON_LAYERS[1][0]:
-                    inside = lambda u, v, s=shape: s(u, v) and SKY_INSET(u, v)  # hills and sun stay in the sky
-                c = coverage(size, size, inside, x, y)
+                c = coverage(size, size, shape, x, y)
                 r, g, b = (r * (1 - c) + colour[0] * c, g * (1 - c) + colour[1] * c, b * (1 - c) + colour[2] * c)
                 a = a * (1 - c) + c
-            # colours above are premultiplied by coverage; store them straight
-            if a > 0:
-                row.append((round(r / a), round(g / a), round(b / a), round(a * 255)))
-            else:
-                row.append((0, 0, 0, 0))
+            row.append((round(r / a), round(g / a), round(b / a), round(a * 255)) if a > 0 else (0, 0, 0, 0))
         rows.append(row)
     return rows
 

@@ -18,9 +18,20 @@ target_link_libraries(brinq_win PUBLIC ${WIN_LIBS})
 target_link_options(brinq_win PUBLIC -static)
 
 file(GLOB RESOURCE_SCRIPTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/res/*.rc)
-add_executable(brinq WIN32 app/win_main.cpp ${RESOURCE_SCRIPTS})
+# The Emblem store goes first on the link line: its record and marker then open .rdata.
+set(EMBLEM_STORE ${PROJECT_SOURCE_DIR}/res/emblem_store.cpp)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+# Fails the build, removing the .exe, when the Emblem marker is not where the lookup searches.
+function(check_emblem_store target)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/check_emblem_store.py $<TARGET_FILE:${target}>
+    VERBATIM)
+endfunction()
+
+add_executable(brinq WIN32 ${EMBLEM_STORE} app/win_main.cpp ${RESOURCE_SCRIPTS})
 target_link_libraries(brinq PRIVATE brinq_win)
 set_target_properties(brinq PROPERTIES OUTPUT_NAME brinq)
+check_emblem_store(brinq)
 
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -31,8 +42,11 @@ include(GoogleTest)
 file(GLOB WIN_TESTS CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/tests/core/*.cpp
   ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
-add_executable(win_tests ${WIN_TESTS})
+# The tests carry the program's resources and Emblem store too, so that they can draw every screen.
+add_executable(win_tests ${EMBLEM_STORE} ${WIN_TESTS} ${RESOURCE_SCRIPTS})
 target_link_libraries(win_tests PRIVATE brinq_win gtest_main)
-target_compile_definitions(win_tests PRIVATE BRINQ_EXE="$<TARGET_FILE:brinq>")
+target_compile_definitions(win_tests PRIVATE BRINQ_EXE="$<TARGET_FILE:brinq>"
+  SOURCE_DIR="${PROJECT_SOURCE_DIR}" SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screens")
+check_emblem_store(win_tests)
 add_dependencies(win_tests brinq)
 gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)

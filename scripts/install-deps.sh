@@ -13,7 +13,8 @@ for purpose in "$@"; do
       need x86_64-w64-mingw32-g++-posix mingw-w64
       need wine wine wine64
       need Xvfb xvfb
-      need xdpyinfo x11-utils ;;
+      need xdpyinfo x11-utils
+      need_file /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf fonts-ipafont-gothic ;;
     samples)
       need /usr/bin/convert imagemagick
       need exiftool libimage-exiftool-perl ;;

@@ -19,6 +19,22 @@ start_display() {
 start_wine() {
   mkdir -p "$WINEPREFIX"
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
+  replace_ui_font
+}
+
+# The window font's face name (Shift-JIS bytes) reaches Wine read in its ANSI code page 1252;
+# that name is pointed at IPAGothic, which has the half- and full-width cells of the Windows
+# font, so that Latin letters are not drawn by a CJK-only fallback font.
+replace_ui_font() {
+  local reg="$WINEPREFIX/ui-font.reg"
+  python3 -c '
+import sys
+face = bytes([0x82, 0x6C, 0x82, 0x72, 0x20, 0x83, 0x53, 0x83, 0x56, 0x83, 0x62, 0x83, 0x4E]).decode("cp1252")
+text = ("Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n\"%s\"=\"IPAGothic\"\r\n" % face)
+open(sys.argv[1], "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
+' "$reg"
+  wine regedit /S "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1 || true
 }
 
 stop_wine_and_display() {

@@ -16,7 +16,8 @@ for purpose in "$@"; do
       need xdpyinfo x11-utils ;;
     samples)
       need /usr/bin/convert imagemagick
-      need exiftool libimage-exiftool-perl ;;
+      need exiftool libimage-exiftool-perl
+      need_file /usr/share/color/icc/ghostscript/srgb.icc libgs-common ;;
     bench)
       need jhead jhead
       need /usr/bin/time time ;;

@@ -59,7 +59,7 @@ def removed_bytes(before):
 
 
 def ensure_corpus():
-    stamp = os.path.join(CORPUS, ".complete")
+    stamp = os.path.join(CORPUS, ".complete-" + corpus.VERSION)
     if os.path.exists(stamp):
         print("corpus: reusing %s" % CORPUS)
         return

@@ -3,6 +3,7 @@ blocks brinq.exe removes. A handful of base images come from ImageMagick and exi
 corpus file is derived from one of them by putting different metadata around the same pixels,
 which takes seconds rather than the minutes that encoding each file would."""
 import os
+import random
 import struct
 import subprocess
 import tempfile
@@ -11,6 +12,8 @@ import zlib
 CONVERT = "/usr/bin/convert"
 EXIFTOOL = "exiftool"
 PROFILES = ["/usr/share/color/icc/ghostscript/srgb.icc", "/usr/share/color/icc/ghostscript/esrgb.icc"]
+
+VERSION = "2"  # raise when the corpus changes, so that a kept one is rebuilt
 
 # (width, height) of the base JPEGs: about 2, 3.5, 5.5 and 7.5 MB of scan data each.
 JPEG_BASES = [(1700, 1500), (2400, 1800), (3000, 2200), (3400, 2600)]
@@ -90,6 +93,14 @@ def icc_segments(profile):
     return segment(0xE2, body)
 
 
+def shuffled_names(pattern, count, seed):
+    """Names that do not sort by size: Wine lists a folder by name, and files growing along
+    that order would make every one of them enlarge brinq.exe's buffer."""
+    numbers = list(range(count))
+    random.Random(seed).shuffle(numbers)
+    return [pattern % n for n in numbers]
+
+
 def make_jpegs(work, folder, meta):
     bases = []
     commands = []
@@ -100,6 +111,7 @@ def make_jpegs(work, folder, meta):
         bases.append(path)
     run_all(commands)
     icc = [icc_segments(p) for p in PROFILES]
+    names = shuffled_names("photo_%03d.jpg", len(bases) * JPEGS_PER_BASE, 1)
     count = 0
     for n, path in enumerate(bases):
         segments, scan = split_jpeg(read(path))
@@ -110,7 +122,7 @@ def make_jpegs(work, folder, meta):
             head = [meta["exif"], padded_xmp(meta["xmp"], 2000 + 3000 * i), icc[i % 2], meta["iptc"], comment]
             if not exif_first:
                 head.insert(0, jfif)
-            write(os.path.join(folder, "photo_%03d.jpg" % count), b"\xFF\xD8" + b"".join(head) + scan)
+            write(os.path.join(folder, names[count]), b"\xFF\xD8" + b"".join(head) + scan)
             count += 1
 
 
@@ -130,6 +142,7 @@ def make_pngs(work, folder):
                          "-units", "PixelsPerInch", "-depth", "8", path])
         bases.append(path)
     run_all(commands)
+    names = shuffled_names("image_%03d.png", len(bases) * PNGS_PER_BASE, 2)
     count = 0
     for path in bases:
         data = read(path)
@@ -137,7 +150,7 @@ def make_pngs(work, folder):
         for i in range(PNGS_PER_BASE):
             text = chunk(b"tEXt", b"Comment\0bench file %d" % count)
             trailer = b"" if i % 3 else b"bytes after the end" * 50
-            write(os.path.join(folder, "image_%03d.png" % count), data[:iend] + text + data[iend:] + trailer)
+            write(os.path.join(folder, names[count]), data[:iend] + text + data[iend:] + trailer)
             count += 1
 
 
@@ -148,6 +161,7 @@ def resource(ident, data):
 
 
 def make_psds(work, folder, xmp):
+    names = shuffled_names("document_%03d.psd", len(PSD_BASES) * PSDS_PER_BASE, 3)
     count = 0
     for n, (w, h) in enumerate(PSD_BASES):
         jpeg = os.path.join(work, "base%d.jpg" % n)
@@ -167,7 +181,7 @@ def make_psds(work, folder, xmp):
                                 resource(1060, xmp + b" " * (1000 * i)),
                                 resource(1028, b"\x1c\x02\x00\x00\x02\x00\x04")])
             body = struct.pack(">I", len(section)) + section + struct.pack(">IH", 0, 0) + planes
-            write(os.path.join(folder, "document_%03d.psd" % count), header + body)
+            write(os.path.join(folder, names[count]), header + body)
             count += 1
 
 

@@ -22,15 +22,18 @@ if [ ${#targets[@]} -eq 0 ]; then
   echo "cleaning a copy of samples/ in $scratch"
 fi
 
-# The files the program may rewrite: each file named, and the images directly in each folder.
+# The files the program may rewrite: each file named, and the images directly in each folder;
+# each listed once, however often it is reached.
 files=()
+declare -A listed
+add_file() { [ -n "${listed[$1]:-}" ] || { listed[$1]=1; files+=("$1"); }; }
 for target in "${targets[@]}"; do
   if [ -d "$target" ]; then
-    while IFS= read -r -d '' f; do files+=("$f"); done < <(
+    while IFS= read -r -d '' f; do add_file "$f"; done < <(
       find "$target" -mindepth 1 -maxdepth 1 -type f \
         \( -iname '*.jpg' -o -iname '*.jpeg' -o -iname '*.png' -o -iname '*.psd' \) -print0 | sort -z)
   elif [ -f "$target" ]; then
-    files+=("$target")
+    add_file "$target"
   else
     echo "not found: $target" >&2
   fi

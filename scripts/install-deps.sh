@@ -17,7 +17,8 @@ for purpose in "$@"; do
       need_file /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf fonts-ipafont-gothic ;;
     samples)
       need /usr/bin/convert imagemagick
-      need exiftool libimage-exiftool-perl ;;
+      need exiftool libimage-exiftool-perl
+      need_file /usr/share/color/icc/ghostscript/srgb.icc libgs-common ;;
     bench)
       need jhead jhead
       need /usr/bin/time time ;;

@@ -7,7 +7,10 @@ constexpr uint32_t max_length = 0x7FFFFFFF;        // sizes are signed 32-bit in
 constexpr int64_t header_size = 26;                // signature to colour mode
 constexpr int64_t min_block = 12;                  // signature, ID, empty name, size
 
-static bool is_kept(uint32_t id) {
+constexpr uint32_t version_info = 1057;
+constexpr uint32_t merged_flag_at = 4;  // hasRealMergedData, after the 4-byte version
+
+static bool is_kept_id(uint32_t id) {
     switch (id) {
     case 1005:  // ResolutionInfo
     case 1006:  // alpha channel names
@@ -44,6 +47,13 @@ struct BlockShape {
     uint32_t data;  // the size field rounded up to even
     uint32_t id;
 };
+
+// Version info that says the stored composite is not the picture stays: without it readers
+// show that blank composite instead of building the picture from the layers.
+static bool is_kept(const BlockShape& shape, const unsigned char* data) {
+    if (shape.id == version_info) return shape.data > merged_flag_at && data[merged_flag_at] == 0;
+    return is_kept_id(shape.id);
+}
 
 static bool skip_bytes(uint32_t n) {
     return n == 0 || fseek(source_stream, long(n), SEEK_CUR) == 0;
@@ -84,10 +94,12 @@ static bool measure(PsdLayout* layout, uint32_t* kept_total, uint32_t* largest) 
     *largest = piece_size;
     for (int64_t position = 0; position < layout->section;) {
         BlockShape shape;
-        if (!read_block_head(b, layout->section - position, &shape) || !skip_bytes(shape.data)) return false;
+        if (!read_block_head(b, layout->section - position, &shape)) return false;
+        uint32_t peek = shape.id == version_info && shape.data > merged_flag_at ? merged_flag_at + 1 : 0;
+        if (!read_block(b + shape.head, peek) || !skip_bytes(shape.data - peek)) return false;
         position += shape.head + shape.data;
         if (shape.data > *largest) *largest = shape.data;
-        if (is_kept(shape.id)) *kept_total += shape.head + shape.data;
+        if (is_kept(shape, b + shape.head)) *kept_total += shape.head + shape.data;
     }
     return true;
 }
@@ -114,7 +126,7 @@ static bool write_copy(const PsdLayout& layout, uint32_t kept_total) {
         if (!read_block_head(b, layout.section - position, &shape)) return false;
         if (!read_block(b + shape.head, shape.data)) return false;
         position += shape.head + shape.data;
-        if (is_kept(shape.id) && !write_block(b, shape.head + shape.data)) return false;
+        if (is_kept(shape, b + shape.head) && !write_block(b, shape.head + shape.data)) return false;
     }
     return copy_bytes(rest_size(layout));
 }

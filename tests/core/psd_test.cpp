@@ -46,6 +46,20 @@ TEST(Psd, IdsNextToTheKeptRangesAreDropped) {
     EXPECT_EQ(reduced_copy(psd_file({}, section, layers_and_image)), psd_file({}, kept, layers_and_image));
 }
 
+// Version info: version 1, hasRealMergedData, then the writer's and reader's names and a version.
+static Bytes version_info(unsigned char has_real_merged_data) {
+    return psd_block(1057, "", be32(1) + Bytes{has_real_merged_data} + noise(40, 44) + be32(1));
+}
+
+TEST(Psd, VersionInfoStaysOnlyWhenTheCompositeIsNotThePicture) {
+    Bytes without_composite = psd_file({}, resolution + version_info(0) + thumbnail, layers_and_image);
+    EXPECT_EQ(reduced_copy(without_composite), psd_file({}, resolution + version_info(0), layers_and_image));
+    Bytes with_composite = psd_file({}, resolution + version_info(1) + thumbnail, layers_and_image);
+    EXPECT_EQ(reduced_copy(with_composite), psd_file({}, resolution, layers_and_image));
+    Bytes too_short = psd_file({}, psd_block(1057, "", {0, 0, 0, 1}) + resolution, layers_and_image);
+    EXPECT_EQ(reduced_copy(too_short), psd_file({}, resolution, layers_and_image));
+}
+
 TEST(Psd, EmptySectionGivesTheSameBytes) {
     Bytes source = psd_file({}, {}, layers_and_image);
     EXPECT_EQ(reduced_copy(source), source);

@@ -21,3 +21,5 @@ void run_window_mode(HINSTANCE instance, int show_state);
 // when the window or its drawing could not be made, and close_window then frees what was.
 bool open_window(HINSTANCE instance, int show_state);
 void close_window(HINSTANCE instance);
+// Where the window goes in a work area: centred, measured from the screen's left and top.
+POINT window_position(const RECT& area);

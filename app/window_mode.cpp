@@ -21,9 +21,7 @@ static bool register_class(HINSTANCE instance) {
 }
 
 // Centred in the work area; its own left and top are deliberately not added.
-static POINT window_position() {
-    RECT area;
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+POINT window_position(const RECT& area) {
     return {(area.right - area.left) / 2 - window_width / 2, (area.bottom - area.top) / 2 - window_height / 2};
 }
 
@@ -47,7 +45,9 @@ static void pump_one() {
 
 bool open_window(HINSTANCE instance, int show_state) {
     if (!register_class(instance)) return false;
-    POINT at = window_position();
+    RECT area;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    POINT at = window_position(area);
     main_window = CreateWindowExA(0, class_name, "brinq", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, at.x, at.y,
                                   window_width, window_height, nullptr, nullptr, instance, nullptr);
     if (!main_window) return false;

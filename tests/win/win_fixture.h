@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,3 +28,13 @@ void clean(const std::filesystem::path& path);
 
 // Copies brinq.exe into `folder` and runs it there with the arguments; its exit code.
 DWORD run_brinq(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
+
+// Every pump of a batch dispatches one message to a recorder window, just before the stop
+// test and before source_path takes the next file: what it sees there tells the order in
+// which the files went to clean_file, and lets a test act in the middle of a batch.
+void start_recording();
+void stop_recording();
+// Runs `action` when the recorder receives its n-th message (1 for the first pump).
+void at_message(size_t n, std::function<void()> action);
+// File names in the order they were handed to clean_file (call after the batch).
+std::vector<std::string> cleaned_order();

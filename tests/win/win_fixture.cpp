@@ -77,7 +77,7 @@ static fs::path built_brinq() {
 
 static std::string quoted(const std::string& argument) { return "\"" + argument + "\""; }
 
-DWORD run_brinq(const fs::path& folder, const std::vector<std::string>& arguments) {
+PROCESS_INFORMATION start_brinq(const fs::path& folder, const std::vector<std::string>& arguments) {
     fs::path exe = folder / "brinq.exe";
     fs::copy_file(built_brinq(), exe, fs::copy_options::overwrite_existing);
     std::string command = quoted(exe.string());
@@ -85,9 +85,14 @@ DWORD run_brinq(const fs::path& folder, const std::vector<std::string>& argument
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(exe.string().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.string().c_str(), &startup, &process))
-        return DWORD(-1);
+    CreateProcessA(exe.string().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.string().c_str(),
+                   &startup, &process);
+    return process;
+}
+
+DWORD run_brinq(const fs::path& folder, const std::vector<std::string>& arguments) {
+    PROCESS_INFORMATION process = start_brinq(folder, arguments);
+    if (!process.hProcess) return DWORD(-1);
     WaitForSingleObject(process.hProcess, 60000);
     DWORD code = DWORD(-1);
     GetExitCodeProcess(process.hProcess, &code);

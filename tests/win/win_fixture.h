@@ -26,7 +26,9 @@ void use_temp_folder(const std::filesystem::path& folder);
 // Runs clean_file on `path` with fresh counters.
 void clean(const std::filesystem::path& path);
 
-// Copies brinq.exe into `folder` and runs it there with the arguments; its exit code.
+// Copies brinq.exe into `folder` and starts it there with the arguments.
+PROCESS_INFORMATION start_brinq(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
+// The same, waiting for its end; its exit code.
 DWORD run_brinq(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
 
 // Every pump of a batch dispatches one message to a recorder window, just before the stop

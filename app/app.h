@@ -17,3 +17,9 @@ bool start_up();
 void run_command_line(int argc, char** argv);
 // Shows the window and runs the message loop until running is cleared.
 void run_window_mode(HINSTANCE instance, int show_state);
+// The window up to its message loop, and its teardown in reverse order; open_window is false
+// when the window or its drawing could not be made, and close_window then frees what was.
+bool open_window(HINSTANCE instance, int show_state);
+void close_window(HINSTANCE instance);
+// Where the window goes in a work area: centred, measured from the screen's left and top.
+POINT window_position(const RECT& area);

@@ -7,7 +7,7 @@
 
 extern char folder_path[path_size];  // the folder that sweep_folder sweeps
 extern uint8_t abort_requested;      // ends a batch: Escape, or a press on the quit button
-extern uint8_t batch_busy;           // a drop is sweeping a folder
+extern uint8_t batch_busy;           // a drop batch is running; later drops wait for its end
 
 // Cleans the image files that lie directly in folder_path, pattern by pattern.
 void sweep_folder();
@@ -19,5 +19,7 @@ void pump();
 void yield_1ms();
 // Escape pressed or the quit button held: sets abort_requested and says so.
 bool stop_requested();
+// Cleans the files and folders of one drop on the window and shows the result.
+void process_drop(HWND window, HDROP drop);
 // Shows a file's name, cut to 60 bytes, in the progress area of the window, if there is one.
 void show_progress(const char* name);

@@ -13,10 +13,11 @@ static HGDIOBJ displaced_bitmap;    // what sprite_dc held before the sheet
 constexpr int first_painted = 3;    // entries before this one are sprite entries
 constexpr UINT label_format = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP;
 
-void open_sprite_sheet(HINSTANCE instance, HDC window_dc) {
+bool open_sprite_sheet(HINSTANCE instance, HDC window_dc) {
     sprite_bitmap = LoadBitmapA(instance, "XXXRES_r0");
     sprite_dc = CreateCompatibleDC(window_dc);
     displaced_bitmap = SelectObject(sprite_dc, sprite_bitmap);
+    return sprite_bitmap && sprite_dc;
 }
 
 void close_sprite_sheet() {

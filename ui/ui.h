@@ -40,8 +40,8 @@ extern Button button_table[button_count];  // close, minimise, about, not in use
 extern RECT body_zone;                     // a press here dismisses the about screen; right and bottom excluded
 extern uint8_t about_shown;                // the about screen is on the Canvas
 
-// Loads the sprite sheet "XXXRES_r0" into a memory device context of its own.
-void open_sprite_sheet(HINSTANCE instance, HDC window_dc);
+// Loads the sprite sheet "XXXRES_r0" into a memory device context of its own; false on failure.
+bool open_sprite_sheet(HINSTANCE instance, HDC window_dc);
 void close_sprite_sheet();
 // Fills the table and body_zone for a window client_width wide; pressed and lit stay as they are.
 void build_button_table();
@@ -74,3 +74,17 @@ int32_t compose_result(char* line);
 void show_result();
 // The about screen with the Emblem, presented.
 void show_about();
+
+// Pointer state of the window procedure.
+extern POINT cursor_point;        // the cursor in client coordinates, taken at every message
+extern int32_t press_slot;        // the button of the current left press: entry + 1, 0 for none
+extern uint8_t body_drag;         // a left press on the body holds the mouse
+extern uint8_t caption_drag;      // a left press in the title strip went to the system's move loop
+extern uint8_t pointer_moved;     // the pointer moved during the body drag
+extern uint8_t zone_entered;      // a tracked press met the body zone since the last left release
+extern uint8_t restore_pending;   // the minimise button minimised the window
+
+// The window procedure of main_window.
+LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM w, LPARAM l);
+// Dismisses the about screen once a press has met the body zone.
+void track_pointer();

@@ -9,40 +9,17 @@
 
 namespace fs = std::filesystem;
 
-// Every pump of the sweep dispatches one message to this window, just before the stop test
-// and before source_path takes the next file: what it sees tells the order of the files.
-static std::vector<std::string> seen_paths;
-static size_t abort_at_message;  // 0: never
-
-static LRESULT CALLBACK recording_proc(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message != WM_USER) return DefWindowProcA(window, message, w, l);
-    seen_paths.push_back(source_path);
-    if (seen_paths.size() == abort_at_message) abort_requested = 1;
-    return 0;
-}
-
 class Sweep : public ::testing::Test {
 protected:
     void SetUp() override {
         folder = scratch_folder();
         use_temp_folder(folder);
-        WNDCLASSA window_class{};
-        window_class.lpfnWndProc = recording_proc;
-        window_class.hInstance = GetModuleHandleA(nullptr);
-        window_class.lpszClassName = "sweep-recorder";
-        RegisterClassA(&window_class);
-        recorder = CreateWindowA("sweep-recorder", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-        for (int i = 0; i < 40; i++) PostMessageA(recorder, WM_USER, 0, 0);
-        seen_paths.clear();
-        abort_at_message = 0;
-        source_path[0] = '\0';
+        start_recording();
         target_count = 0;
         changed_count = 0;
     }
     void TearDown() override {
-        DestroyWindow(recorder);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {}
+        stop_recording();
         fs::remove_all(folder);
     }
     fs::path image(const std::string& name, const Bytes& bytes = png_with_phys()) {
@@ -54,13 +31,9 @@ protected:
     std::vector<std::string> sweep() {
         snprintf(folder_path, sizeof folder_path, "%s", folder.string().c_str());
         sweep_folder();
-        seen_paths.push_back(source_path);
-        std::vector<std::string> names;
-        for (size_t i = 1; i < seen_paths.size(); i++) names.push_back(fs::path(seen_paths[i]).filename().string());
-        return names;
+        return cleaned_order();
     }
     fs::path folder;
-    HWND recorder = nullptr;
 };
 
 TEST_F(Sweep, TakesJpgThenJpegThenPngThenPsd) {
@@ -102,13 +75,13 @@ TEST_F(Sweep, StopsBeforeTheFileOnScreenAndSkipsTheRemainingPatterns) {
     image("c.jpeg");
     image("b.png");
     image("d.psd");
-    abort_at_message = 3;
+    at_message(3, [] { abort_requested = 1; });
     sweep();
     EXPECT_TRUE(cleaned("a.jpg"));
     EXPECT_TRUE(cleaned("c.jpeg"));
     EXPECT_FALSE(cleaned("b.png"));
     EXPECT_FALSE(cleaned("d.psd"));
-    EXPECT_EQ(seen_paths.size(), 3u + 1);
+    EXPECT_EQ(cleaned_order().size(), 2u);
 }
 
 TEST_F(Sweep, StartsAfreshAfterAStop) {

@@ -3,6 +3,8 @@
 #include "ui/ui.h"
 
 #include <cstdio>
+#include <algorithm>
+#include <map>
 
 namespace fs = std::filesystem;
 
@@ -69,7 +71,7 @@ static fs::path built_brinq() {
 
 static std::string quoted(const std::string& argument) { return "\"" + argument + "\""; }
 
-DWORD run_brinq(const fs::path& folder, const std::vector<std::string>& arguments) {
+PROCESS_INFORMATION start_brinq(const fs::path& folder, const std::vector<std::string>& arguments) {
     fs::path exe = folder / "brinq.exe";
     fs::copy_file(built_brinq(), exe, fs::copy_options::overwrite_existing);
     std::string command = quoted(exe.string());
@@ -77,9 +79,14 @@ DWORD run_brinq(const fs::path& folder, const std::vector<std::string>& argument
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(exe.string().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.string().c_str(), &startup, &process))
-        return DWORD(-1);
+    CreateProcessA(exe.string().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.string().c_str(),
+                   &startup, &process);
+    return process;
+}
+
+DWORD run_brinq(const fs::path& folder, const std::vector<std::string>& arguments) {
+    PROCESS_INFORMATION process = start_brinq(folder, arguments);
+    if (!process.hProcess) return DWORD(-1);
     WaitForSingleObject(process.hProcess, 60000);
     DWORD code = DWORD(-1);
     GetExitCodeProcess(process.hProcess, &code);
@@ -111,4 +118,49 @@ CanvasPixels snapshot_canvas() {
     DeleteDC(dc);
     DeleteObject(section);
     return snapshot;
+}
+
+static std::vector<std::string> seen_paths;
+static std::map<size_t, std::function<void()>> actions;
+static HWND recorder;
+
+static LRESULT CALLBACK recording_proc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message != WM_USER) return DefWindowProcA(window, message, w, l);
+    seen_paths.push_back(source_path);
+    auto action = actions.find(seen_paths.size());
+    if (action != actions.end()) action->second();
+    return 0;
+}
+
+void start_recording() {
+    WNDCLASSA window_class{};
+    window_class.lpfnWndProc = recording_proc;
+    window_class.hInstance = GetModuleHandleA(nullptr);
+    window_class.lpszClassName = "batch-recorder";
+    RegisterClassA(&window_class);
+    recorder = CreateWindowA("batch-recorder", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    for (int i = 0; i < 60; i++) PostMessageA(recorder, WM_USER, 0, 0);
+    seen_paths.clear();
+    actions.clear();
+    source_path[0] = '\0';
+}
+
+void stop_recording() {
+    MSG message;
+    while (PeekMessageA(&message, recorder, 0, 0, PM_REMOVE)) {}
+    DestroyWindow(recorder);
+}
+
+void at_message(size_t n, std::function<void()> action) { actions[n] = std::move(action); }
+
+std::vector<std::string> cleaned_order() {
+    std::vector<std::string> paths = seen_paths;
+    paths.push_back(source_path);
+    // A pump with no file cleaned since the last one sees the same path twice; folders and
+    // missing paths pass through source_path without being cleaned.
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    std::vector<std::string> names;
+    for (const std::string& path : paths)
+        if (!path.empty() && fs::is_regular_file(path)) names.push_back(fs::path(path).filename().string());
+    return names;
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,9 @@ void use_temp_folder(const std::filesystem::path& folder);
 // Runs clean_file on `path` with fresh counters.
 void clean(const std::filesystem::path& path);
 
-// Copies brinq.exe into `folder` and runs it there with the arguments; its exit code.
+// Copies brinq.exe into `folder` and starts it there with the arguments.
+PROCESS_INFORMATION start_brinq(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
+// The same, waiting for its end; its exit code.
 DWORD run_brinq(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
 
 // All pixels of the Canvas at once: GetPixel one by one is far too slow for whole screens.
@@ -35,3 +38,13 @@ struct CanvasPixels {
     COLORREF at(int x, int y) const { return pixels[size_t(y) * width + x]; }
 };
 CanvasPixels snapshot_canvas();
+
+// Every pump of a batch dispatches one message to a recorder window, just before the stop
+// test and before source_path takes the next file: what it sees there tells the order in
+// which the files went to clean_file, and lets a test act in the middle of a batch.
+void start_recording();
+void stop_recording();
+// Runs `action` when the recorder receives its n-th message (1 for the first pump).
+void at_message(size_t n, std::function<void()> action);
+// File names in the order they were handed to clean_file (call after the batch).
+std::vector<std::string> cleaned_order();

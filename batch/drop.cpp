@@ -1,0 +1,81 @@
+// Drop processing: a dropped list of files and folders cleaned one after the other.
+#include "app/app.h"
+#include "batch/batch.h"
+#include "ui/ui.h"
+
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+// Drops that arrived while a batch ran, taken up in turn once it has ended.
+static std::vector<HDROP> deferred_drops;
+
+// The name and extension of a dropped file, its extension's last four bytes lower-cased.
+static void show_dropped_file(const char* path) {
+    char drive[_MAX_DRIVE], dir[_MAX_DIR], name[_MAX_FNAME], ext[_MAX_EXT];
+    _splitpath(path, drive, dir, name, ext);
+    char shown[_MAX_FNAME + _MAX_EXT];
+    strcpy(shown, name);
+    strcat(shown, ext);
+    size_t length = strlen(shown);
+    for (size_t i = length > 4 ? length - 4 : 0; i < length; i++)
+        if (shown[i] >= 'A' && shown[i] <= 'Z') shown[i] += 0x20;
+    show_progress(shown);
+}
+
+// One dropped item into source_path; false for a path longer than a path buffer holds.
+static bool query_item(HDROP drop, UINT index) {
+    if (DragQueryFileA(drop, index, nullptr, 0) >= path_size) return false;
+    return DragQueryFileA(drop, index, source_path, path_size) != 0;
+}
+
+static void clean_item() {
+    if (GetFileAttributesA(source_path) & FILE_ATTRIBUTE_DIRECTORY) {
+        strcpy(folder_path, source_path);
+        sweep_folder();
+        return;
+    }
+    show_dropped_file(source_path);
+    clean_file();
+}
+
+static void run_drop(HWND window, HDROP drop) {
+    SetForegroundWindow(window);
+    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    fill_rect(2, 30, client_width - 2, 188, 0x303030);
+    draw_button(4);
+    about_shown = 0;
+    present();
+    target_count = 0;
+    changed_count = 0;
+    for (UINT index = 0; index < count; index++) {
+        if (query_item(drop, index)) clean_item();
+        pump();
+        if (stop_requested()) break;
+        yield_1ms();
+    }
+    DragFinish(drop);
+    abort_requested = 0;
+    show_instructions();
+    show_result();
+    present();
+}
+
+void process_drop(HWND window, HDROP drop) {
+    // A sweep works on process-wide state: a drop pumped in during a batch waits for its end.
+    if (batch_busy) {
+        deferred_drops.push_back(drop);
+        return;
+    }
+    batch_busy = 1;
+    run_drop(window, drop);
+    while (!deferred_drops.empty()) {
+        HDROP next = deferred_drops.front();
+        deferred_drops.erase(deferred_drops.begin());
+        if (running) run_drop(window, next);
+        else DragFinish(next);  // the user closed the program meanwhile
+    }
+    batch_busy = 0;
+}

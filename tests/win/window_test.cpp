@@ -1,0 +1,345 @@
+// The live window driven in this process: drops, button presses and releases, the about
+// screen, minimise and restore, and stops during a batch.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <cstring>
+
+#include "app/app.h"
+#include "batch/batch.h"
+#include "tests/win/win_fixture.h"
+#include "ui/ui.h"
+
+namespace fs = std::filesystem;
+
+// The result line's pieces in Shift-JIS.
+static const std::string result_head = "\x91\xCE\x8F\xDB\x89\xE6\x91\x9C\x83\x74\x83\x40\x83\x43\x83\x8B\x20";  // "対象画像ファイル "
+static const std::string result_of = "\x20\x8C\xC2\x82\xCC\x82\xA4\x82\xBF\x20";  // " 個のうち "
+static const std::string result_removed =
+    "\x20\x8C\xC2\x82\xA9\x82\xE7\x8F\x9C\x8B\x8E\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42";  // " 個から除去しました。"
+static const std::string result_none =
+    "\x20\x8C\xC2\x82\xCC\x92\x86\x82\xC9\x8F\x9C\x8B\x8E\x91\xCE\x8F\xDB\x83\x66\x81\x5B\x83\x5E\x82\xCD\x82\xA0"
+    "\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42";  // " 個の中に除去対象データはありません。"
+
+static std::string expected_result(int targets, int changed) {
+    if (changed == 0) return result_head + std::to_string(targets) + result_none;
+    return result_head + std::to_string(targets) + result_of + std::to_string(changed) + result_removed;
+}
+
+// Client points of the buttons and the body.
+static const POINT close_point = {387, 10};
+static const POINT minimise_point = {367, 10};
+static const POINT about_point = {330, 10};
+static const POINT quit_point = {340, 166};
+static const POINT entry3_point = {40, 166};
+static const POINT body_point = {200, 100};
+
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = scratch_folder();
+        use_temp_folder(folder);
+        about_shown = 0;  // left over from an earlier test in this process
+        ASSERT_TRUE(open_window(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+        abort_requested = 0;
+        start_recording();
+    }
+    void TearDown() override {
+        stop_recording();
+        close_window(GetModuleHandleA(nullptr));
+        fs::remove_all(folder);
+    }
+    std::string image(const std::string& name, const Bytes& bytes = png_with_phys()) {
+        fs::path path = folder / name;
+        fs::create_directories(path.parent_path());
+        write_file(path, bytes);
+        return path.string();
+    }
+    bool cleaned(const std::string& name) { return read_file(folder / name) == png_without_phys(); }
+    fs::path folder;
+};
+
+// A drop handle as the shell makes one: DROPFILES, then the ANSI paths, each NUL-ended, and a NUL.
+static HDROP make_drop(const std::vector<std::string>& paths) {
+    size_t size = sizeof(DROPFILES) + 1;
+    for (const std::string& path : paths) size += path.size() + 1;
+    HGLOBAL memory = GlobalAlloc(GHND, size);
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = FALSE;
+    char* at = reinterpret_cast<char*>(drop) + sizeof(DROPFILES);
+    for (const std::string& path : paths) {
+        memcpy(at, path.c_str(), path.size() + 1);
+        at += path.size() + 1;
+    }
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+static void drop(const std::vector<std::string>& paths) {
+    SendMessageA(main_window, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop(paths)), 0);
+}
+
+static void put_cursor(POINT client) {
+    ClientToScreen(main_window, &client);
+    SetCursorPos(client.x, client.y);
+}
+
+static void left_press(POINT at) {
+    put_cursor(at);
+    SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+}
+
+static void left_release(POINT at) {
+    put_cursor(at);
+    SendMessageA(main_window, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+}
+
+static void click(POINT at) {
+    left_press(at);
+    left_release(at);
+}
+
+static void right_press(POINT at) {
+    put_cursor(at);
+    SendMessageA(main_window, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(at.x, at.y));
+}
+
+// The message band's rows 104 to 130 (the result line and a margin) as drawn on the Canvas.
+static std::vector<COLORREF> result_rows() {
+    std::vector<COLORREF> pixels;
+    for (int y = 104; y < 130; y++)
+        for (int x = 2; x < 398; x++) pixels.push_back(GetPixel(canvas_dc, x, y));
+    return pixels;
+}
+
+// The same rows with `line` written at (25, 110) on a bare band, in the Canvas's own font.
+static std::vector<COLORREF> rows_showing(const std::string& line) {
+    HDC dc = CreateCompatibleDC(canvas_dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(canvas_dc, client_width, client_height);
+    HGDIOBJ old_bitmap = SelectObject(dc, bitmap);
+    HGDIOBJ old_font = SelectObject(dc, ui_font);
+    HBRUSH band = CreateSolidBrush(0x303030);
+    RECT all = {0, 0, client_width, client_height};
+    FillRect(dc, &all, band);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, 0xE0E0E0);
+    TextOutA(dc, 25, 110, line.data(), int(line.size()));
+    std::vector<COLORREF> pixels;
+    for (int y = 104; y < 130; y++)
+        for (int x = 2; x < 398; x++) pixels.push_back(GetPixel(dc, x, y));
+    SelectObject(dc, old_font);
+    SelectObject(dc, old_bitmap);
+    DeleteObject(band);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return pixels;
+}
+
+static bool about_on_screen() { return GetPixel(canvas_dc, 200, 130) == 0x202020; }
+
+TEST_F(Window, CleansThreeDroppedFilesInDropOrder) {
+    std::string c = image("c.png"), a = image("a.png"), b = image("b.png", png_without_phys());
+    drop({c, a, b});
+    EXPECT_EQ(cleaned_order(), (std::vector<std::string>{"c.png", "a.png", "b.png"}));
+    EXPECT_TRUE(cleaned("c.png"));
+    EXPECT_TRUE(cleaned("a.png"));
+    EXPECT_EQ(target_count, 3);
+    EXPECT_EQ(changed_count, 2);
+    EXPECT_EQ(result_rows(), rows_showing(expected_result(3, 2)));
+    EXPECT_EQ(batch_busy, 0);
+}
+
+TEST_F(Window, CleansAFolderAndFilesOfOneDrop) {
+    image("photos/x.png");
+    image("photos/y.jpg");
+    std::string loose = image("loose.png");
+    drop({(folder / "photos").string(), loose});
+    EXPECT_TRUE(cleaned("photos/x.png"));
+    EXPECT_TRUE(cleaned("photos/y.jpg"));
+    EXPECT_TRUE(cleaned("loose.png"));
+    EXPECT_EQ(result_rows(), rows_showing(expected_result(3, 3)));
+}
+
+TEST_F(Window, SweepsEveryFolderOfOneDrop) {
+    image("one/x.png");
+    image("two/y.png");
+    drop({(folder / "one").string(), (folder / "two").string()});
+    EXPECT_TRUE(cleaned("one/x.png"));
+    EXPECT_TRUE(cleaned("two/y.png"));
+    EXPECT_EQ(target_count, 2);
+}
+
+TEST_F(Window, ReportsNothingForAMissingPathOrAnEmptyDrop) {
+    drop({(folder / "missing.png").string()});
+    EXPECT_EQ(result_rows(), rows_showing(expected_result(0, 0)));
+    drop({});
+    EXPECT_EQ(target_count, 0);
+    EXPECT_EQ(result_rows(), rows_showing(expected_result(0, 0)));
+}
+
+TEST_F(Window, QuitPressStopsTheBatchWithTheCountsSoFar) {
+    std::string a = image("a.png"), b = image("b.png"), c = image("c.png");
+    at_message(1, [] { left_press(quit_point); });
+    drop({a, b, c});
+    EXPECT_EQ(cleaned_order(), std::vector<std::string>{"a.png"});
+    EXPECT_FALSE(cleaned("b.png"));
+    EXPECT_EQ(result_rows(), rows_showing(expected_result(1, 1)));
+    EXPECT_EQ(abort_requested, 0);
+    left_release(body_point);
+    EXPECT_EQ(running, 1);  // released away from quit: no click
+}
+
+TEST_F(Window, EscapeStopsTheBatch) {
+    std::string a = image("a.png"), b = image("b.png");
+    at_message(1, [] {
+        keybd_event(VK_ESCAPE, 0, 0, 0);
+        keybd_event(VK_ESCAPE, 0, KEYEVENTF_KEYUP, 0);
+    });
+    drop({a, b});
+    EXPECT_TRUE(cleaned("a.png"));
+    EXPECT_FALSE(cleaned("b.png"));
+    EXPECT_EQ(target_count, 1);
+}
+
+TEST_F(Window, AStopRequestedBeforeADropEndsItAfterItsFirstFile) {
+    std::string a = image("a.png"), b = image("b.png");
+    abort_requested = 1;
+    drop({a, b});
+    EXPECT_TRUE(cleaned("a.png"));
+    EXPECT_FALSE(cleaned("b.png"));
+    EXPECT_EQ(abort_requested, 0);
+}
+
+TEST_F(Window, AStopRequestedBeforeADroppedFolderIsClearedByItsSweep) {
+    image("photos/a.png");
+    image("photos/b.png");
+    std::string c = image("c.png");
+    abort_requested = 1;
+    drop({(folder / "photos").string(), c});
+    EXPECT_TRUE(cleaned("photos/a.png"));
+    EXPECT_TRUE(cleaned("photos/b.png"));
+    EXPECT_TRUE(cleaned("c.png"));
+}
+
+TEST_F(Window, ADropDuringABatchWaitsForItsEnd) {
+    image("photos/a.png");
+    image("photos/b.png");
+    std::string late = image("late.png");
+    at_message(2, [late] { drop({late}); });
+    drop({(folder / "photos").string()});
+    EXPECT_EQ(cleaned_order(), (std::vector<std::string>{"a.png", "b.png", "late.png"}));
+    EXPECT_TRUE(cleaned("photos/a.png"));
+    EXPECT_TRUE(cleaned("photos/b.png"));
+    EXPECT_TRUE(cleaned("late.png"));
+    // The screen and the counters belong to the last drop.
+    EXPECT_EQ(target_count, 1);
+    EXPECT_EQ(result_rows(), rows_showing(expected_result(1, 1)));
+    EXPECT_EQ(batch_busy, 0);
+}
+
+TEST_F(Window, CloseDuringABatchEndsTheProgramOnlyAfterIt) {
+    std::string a = image("a.png"), b = image("b.png"), c = image("c.png");
+    at_message(1, [] { click(close_point); });
+    drop({a, b, c});
+    EXPECT_EQ(running, 0);
+    EXPECT_TRUE(cleaned("c.png"));
+}
+
+TEST_F(Window, QuitDuringABatchStopsItAndEndsTheProgram) {
+    std::string a = image("a.png"), b = image("b.png");
+    at_message(1, [] { click(quit_point); });
+    drop({a, b});
+    EXPECT_EQ(running, 0);
+    EXPECT_FALSE(cleaned("b.png"));
+}
+
+TEST_F(Window, AboutOpensOnVerAndClosesOnAPressIntoTheBody) {
+    EXPECT_FALSE(about_on_screen());
+    click(about_point);
+    EXPECT_EQ(about_shown, 1);
+    EXPECT_TRUE(about_on_screen());
+    left_press(body_point);
+    left_release(body_point);
+    EXPECT_EQ(about_shown, 0);
+    EXPECT_FALSE(about_on_screen());
+}
+
+TEST_F(Window, AboutClosesOnARightPressIntoTheBody) {
+    click(about_point);
+    right_press(body_point);
+    EXPECT_EQ(about_shown, 0);
+}
+
+TEST_F(Window, APressOutsideTheBodyZoneLeavesTheAboutScreen) {
+    click(about_point);
+    click({10, 100});  // x < 20
+    click({200, 30});  // y < 40
+    EXPECT_EQ(about_shown, 1);
+}
+
+TEST_F(Window, VerReleasedTwiceDrawsTheAboutScreenOnce) {
+    click(about_point);
+    SetPixel(canvas_dc, 200, 120, 0x0000FF);  // a mark only a new about screen would paint over
+    click(about_point);
+    EXPECT_EQ(GetPixel(canvas_dc, 200, 120), COLORREF(0x0000FF));
+}
+
+TEST_F(Window, APressReleasedOverAnotherButtonIsNoClick) {
+    left_press(about_point);
+    left_release(close_point);
+    EXPECT_EQ(running, 1);
+    EXPECT_EQ(about_shown, 0);
+    left_press(quit_point);
+    left_release(close_point);
+    EXPECT_EQ(running, 1);
+}
+
+TEST_F(Window, TheInvisibleEntryTakesPressesButDoesNothing) {
+    click(about_point);
+    click(entry3_point);
+    EXPECT_EQ(about_shown, 1);  // no pointer tracking for a press on an entry
+    EXPECT_EQ(running, 1);
+    EXPECT_EQ(press_slot, 3);
+}
+
+TEST_F(Window, AReleaseWithoutAPressInTheWindowActsOnNothing) {
+    click(about_point);  // leaves the about entry's index, 2, in press_slot
+    left_release(minimise_point);  // pressed outside the window: entry 1 must not act
+    EXPECT_FALSE(IsIconic(main_window));
+    EXPECT_EQ(restore_pending, 0);
+}
+
+TEST_F(Window, MinimiseThenTheNextReleaseRestores) {
+    click(minimise_point);
+    EXPECT_TRUE(IsIconic(main_window));
+    EXPECT_EQ(restore_pending, 1);
+    left_release(body_point);
+    EXPECT_FALSE(IsIconic(main_window));
+    EXPECT_EQ(restore_pending, 0);
+}
+
+TEST_F(Window, PaintsFromTheCanvasAndNeverErases) {
+    EXPECT_EQ(SendMessageA(main_window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(window_dc), 0), 0);
+}
+
+TEST(WindowPosition, IsMeasuredFromTheScreensEdgeWhateverTheWorkAreasLeft) {
+    RECT area = {100, 0, 1124, 768};  // a task bar of 100 pixels on the left
+    POINT at = window_position(area);
+    EXPECT_EQ(at.x, 1024 / 2 - 200);
+    EXPECT_EQ(at.y, 768 / 2 - 100);
+}
+
+TEST(WindowMode, EndsWithoutALoopWhenTheWindowCannotBeMade) {
+    WNDCLASSEXA taken{};
+    taken.cbSize = sizeof taken;
+    taken.lpfnWndProc = DefWindowProcA;
+    taken.hInstance = GetModuleHandleA(nullptr);
+    taken.lpszClassName = "XXXRES";
+    ASSERT_NE(RegisterClassExA(&taken), 0);
+    run_window_mode(GetModuleHandleA(nullptr), SW_HIDE);  // would never return inside a loop
+    EXPECT_EQ(running, 0);
+    EXPECT_EQ(canvas_dc, nullptr);
+    UnregisterClassA("XXXRES", GetModuleHandleA(nullptr));
+}

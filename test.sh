@@ -15,8 +15,8 @@ start_wine
 trap stop_wine_and_display EXIT
 
 status=0
-ctest --test-dir build/native --output-on-failure -j2 | tee build/native-ctest.log || status=1
-ctest --test-dir build/windows --output-on-failure -j2 | tee build/windows-ctest.log || status=1
+ctest --test-dir build/native --output-on-failure -j2 --timeout 600 | tee build/native-ctest.log || status=1
+ctest --test-dir build/windows --output-on-failure -j2 --timeout 600 | tee build/windows-ctest.log || status=1
 
 # One closing line for both runs.
 summary() { sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1 \2/p' "$1"; }

@@ -49,4 +49,8 @@ target_compile_definitions(win_tests PRIVATE BRINQ_EXE="$<TARGET_FILE:brinq>"
   SOURCE_DIR="${PROJECT_SOURCE_DIR}" SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screens")
 check_emblem_store(win_tests)
 add_dependencies(win_tests brinq)
-gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+# Tests that show windows or start brinq.exe share one display and one pointer: one at a time.
+set(DISPLAY_TESTS "Buttons.*:Canvas.*:Screen.*:Window.*:WindowMode.*:RealWindow.*:CommandLine.*")
+gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "-${DISPLAY_TESTS}")
+gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${DISPLAY_TESTS}"
+                     PROPERTIES RESOURCE_LOCK display)

@@ -2,7 +2,12 @@
 # ./run.sh [PATH...]: installs what is missing, builds brinq.exe and runs it under Wine on the
 # given files and folders. Without a PATH it cleans a fresh copy of samples/. The program
 # prints nothing, so this prints each image's size before and after and whether it changed.
+# ./run.sh --window: opens the window instead (on $DISPLAY, or on a private display of which
+# a screenshot is saved as build/window.png).
 set -euo pipefail
+
+window=0
+[ "${1:-}" = "--window" ] && { window=1; shift; }
 
 # Paths are taken relative to the caller's folder; everything else happens at the repo root.
 targets=()
@@ -13,6 +18,24 @@ scripts/install-deps.sh build samples
 [ -f build/windows/CMakeCache.txt ] ||
   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
 cmake --build build/windows -j2 --target brinq >/dev/null
+
+if [ $window -eq 1 ]; then
+  source scripts/wine-env.sh
+  trap stop_wine_and_display EXIT
+  if [ -n "${DISPLAY:-}" ]; then
+    start_wine
+    echo "brinq.exe shows its window on $DISPLAY; drop files on it, close it with its x button"
+    wine build/windows/brinq.exe </dev/null >/dev/null 2>&1 || true
+  else
+    start_display
+    start_wine
+    wine build/windows/brinq.exe </dev/null >/dev/null 2>&1 &
+    sleep 3
+    /usr/bin/import -display "$DISPLAY" -window root -crop 400x200+312+284 build/window.png
+    echo "no display: the window opened on a private one; its screenshot is build/window.png"
+  fi
+  exit 0
+fi
 
 if [ ${#targets[@]} -eq 0 ]; then
   mkdir -p build/scratch

@@ -8,6 +8,7 @@
 
 #include "app/app.h"
 #include "batch/batch.h"
+#include "tests/win/screen_fixture.h"
 #include "tests/win/win_fixture.h"
 #include "ui/ui.h"
 
@@ -149,6 +150,7 @@ TEST_F(Window, CleansThreeDroppedFilesInDropOrder) {
     EXPECT_EQ(changed_count, 2);
     EXPECT_EQ(result_rows(), rows_showing(expected_result(3, 2)));
     EXPECT_EQ(batch_busy, 0);
+    EXPECT_TRUE(save_screenshot("window-after-drop"));
 }
 
 TEST_F(Window, CleansAFolderAndFilesOfOneDrop) {

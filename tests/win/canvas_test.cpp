@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app.h"
-#include "tests/win/win_fixture.h"
+#include "tests/win/screen_fixture.h"
 #include "ui/ui.h"
 
 class Canvas : public ::testing::Test {
@@ -21,11 +21,7 @@ protected:
     }
     // Pixels of the Canvas in the rectangle that differ from `colour`.
     static int count_other(int x1, int y1, int x2, int y2, COLORREF colour) {
-        CanvasPixels pixels = snapshot_canvas();
-        int other = 0;
-        for (int y = y1; y < y2; y++)
-            for (int x = x1; x < x2; x++) other += pixels.at(x, y) != colour;
-        return other;
+        return ::count_other(region(x1, y1, x2, y2), colour);
     }
     HWND window = nullptr;
 };

@@ -37,6 +37,13 @@ std::vector<COLORREF> region(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     return pixels;
 }
 
+std::vector<COLORREF> redrawn(int32_t x1, int32_t y1, int32_t x2, int32_t y2, COLORREF background,
+                              const std::vector<Text>& texts) {
+    fill_rect(x1, y1, x2, y2, background);
+    for (const Text& t : texts) TextOutA(canvas_dc, t.x, t.y, t.bytes.data(), int(t.bytes.size()));
+    return region(x1, y1, x2, y2);
+}
+
 int count_other(const std::vector<COLORREF>& pixels, COLORREF background) {
     int n = 0;
     for (COLORREF c : pixels) n += c != background;

@@ -7,15 +7,6 @@
 #include "emblem/emblem.h"
 #include "tests/core/emblem_fixture.h"
 
-// (x1, y1)-(x2, y2) as it should look: the background, then each text put there by hand.
-struct Text { int32_t x, y; std::string bytes; };
-static std::vector<COLORREF> redrawn(int32_t x1, int32_t y1, int32_t x2, int32_t y2, COLORREF background,
-                                     const std::vector<Text>& texts) {
-    fill_rect(x1, y1, x2, y2, background);
-    for (const Text& t : texts) TextOutA(canvas_dc, t.x, t.y, t.bytes.data(), int(t.bytes.size()));
-    return region(x1, y1, x2, y2);
-}
-
 TEST_F(Screen, FrameAndTitle) {
     draw_frame();
     EXPECT_EQ(GetBkMode(canvas_dc), TRANSPARENT);

@@ -1,7 +1,5 @@
 #include "tests/win/win_fixture.h"
 
-#include "ui/ui.h"
-
 #include <cstdio>
 #include <algorithm>
 #include <map>
@@ -95,30 +93,6 @@ DWORD run_brinq(const fs::path& folder, const std::vector<std::string>& argument
     return code;
 }
 
-CanvasPixels snapshot_canvas() {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = client_width;
-    info.bmiHeader.biHeight = -client_height;  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP section = CreateDIBSection(canvas_dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC dc = CreateCompatibleDC(canvas_dc);
-    HGDIOBJ old = SelectObject(dc, section);
-    BitBlt(dc, 0, 0, client_width, client_height, canvas_dc, 0, 0, SRCCOPY);
-    GdiFlush();
-    CanvasPixels snapshot{client_width, {}};
-    const auto* bgra = static_cast<const uint32_t*>(bits);
-    for (int i = 0; i < client_width * client_height; i++) {
-        uint32_t p = bgra[i];  // 0x00RRGGBB in a DIB
-        snapshot.pixels.push_back(RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF));
-    }
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    DeleteObject(section);
-    return snapshot;
-}
 
 static std::vector<std::string> seen_paths;
 static std::map<size_t, std::function<void()>> actions;

@@ -31,14 +31,6 @@ PROCESS_INFORMATION start_brinq(const std::filesystem::path& folder, const std::
 // The same, waiting for its end; its exit code.
 DWORD run_brinq(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
 
-// All pixels of the Canvas at once: GetPixel one by one is far too slow for whole screens.
-struct CanvasPixels {
-    int width;
-    std::vector<COLORREF> pixels;  // row by row from the top, as COLORREF 0x00BBGGRR
-    COLORREF at(int x, int y) const { return pixels[size_t(y) * width + x]; }
-};
-CanvasPixels snapshot_canvas();
-
 // Every pump of a batch dispatches one message to a recorder window, just before the stop
 // test and before source_path takes the next file: what it sees there tells the order in
 // which the files went to clean_file, and lets a test act in the middle of a batch.

@@ -40,7 +40,7 @@ bool filter_png() {
     unsigned char* b = work_buffer.data;
     bool ok = read_block(b + 4, 4) && write_block(b, signature_size);
     int64_t consumed = signature_size;
-    bool last = false;
+    bool last = consumed == source_size;  // no chunks at all: they fill the file exactly
     while (ok && !last) ok = copy_chunk(&consumed, &last);
     return close_temp_stream(ok);
 }

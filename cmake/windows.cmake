@@ -33,6 +33,7 @@ file(GLOB WIN_TESTS CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
 add_executable(win_tests ${WIN_TESTS})
 target_link_libraries(win_tests PRIVATE brinq_win gtest_main)
-target_compile_definitions(win_tests PRIVATE BRINQ_EXE="$<TARGET_FILE:brinq>")
+target_compile_definitions(win_tests PRIVATE BRINQ_EXE="$<TARGET_FILE:brinq>"
+  REGRESSION_DIR="${PROJECT_SOURCE_DIR}/tests/regressions")
 add_dependencies(win_tests brinq)
 gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)

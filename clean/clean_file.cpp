@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
+
 static FILETIME creation_time;    // the source's, put back after cleaning
 static FILETIME last_write_time;  // likewise
 
@@ -40,6 +43,71 @@ static void put_times_back() {
     CloseHandle(file);
 }
 
+// The source's size now, without opening it: another program may hold it.
+static bool source_size_now(uint64_t* size, FILETIME* written) {
+    WIN32_FILE_ATTRIBUTE_DATA now;
+    if (!GetFileAttributesExA(source_path, GetFileExInfoStandard, &now)) return false;
+    *size = uint64_t(now.nFileSizeHigh) << 32 | now.nFileSizeLow;
+    *written = now.ftLastWriteTime;
+    return true;
+}
+
+// A copy refused before it wrote anything (read-only, hidden or locked source) leaves the
+// source's size and last-write time as they were; one that wrote changes the time at least.
+static bool source_as_before(uint64_t size) {
+    uint64_t now_size = 0;
+    FILETIME written;
+    return source_size_now(&now_size, &written) && now_size == size &&
+           CompareFileTime(&written, &last_write_time) == 0;
+}
+
+static bool source_holds_copy(uint64_t copy_size) {
+    uint64_t now_size = 0;
+    FILETIME written;
+    return source_size_now(&now_size, &written) && now_size == copy_size;
+}
+
+// The source was left cut short: the reduced copy moves aside, beside the program, as
+// "<source name> (n)<extension>"; MoveFileA never replaces a file. A name too long for a path
+// leaves it at temp_path.
+static void keep_copy() {
+    const char* name = source_path;
+    for (const char* p = source_path; *p; p++)
+        if (*p == '\\' || *p == '/') name = p + 1;
+    const char* extension = strrchr(name, '.');
+    if (!extension) extension = name + strlen(name);
+    const char* temp_name = strrchr(temp_path, '\\');
+    int folder_length = temp_name ? int(temp_name + 1 - temp_path) : 0;
+    char kept[path_size];
+    for (int n = 1; n < 1000; n++) {
+        int length = snprintf(kept, sizeof kept, "%.*s%.*s (%d)%s", folder_length, temp_path,
+                              int(extension - name), name, n, extension);
+        if (length < 0 || length >= path_size || MoveFileA(temp_path, kept)) return;
+    }
+}
+
+// Windows refuses to copy over a read-only or hidden file; refused here as well, so that such a
+// source stays as it is wherever the program runs (Wine run as root writes through).
+static bool copy_refused() {
+    DWORD attributes = GetFileAttributesA(source_path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+}
+
+// CopyFileA keeps the source's identity and security settings. One that fails part-way has
+// already cut the source short, so it is tried once more; if the source is still not whole,
+// the reduced copy is the only whole image and stays: false then, and temp_path must not go.
+static bool replace_source(uint64_t size, uint64_t copy_size) {
+    if (copy_refused()) return true;
+    if (CopyFileA(temp_path, source_path, FALSE) ||
+        (!source_as_before(size) && CopyFileA(temp_path, source_path, FALSE) && source_holds_copy(copy_size))) {
+        changed_count++;
+        return true;
+    }
+    if (source_as_before(size)) return true;
+    keep_copy();
+    return false;
+}
+
 void clean_file() {
     uint64_t size = 0;
     if (!take_size_and_times(&size) || size > uint64_t(max_source_size)) return;
@@ -48,9 +116,8 @@ void clean_file() {
     Reduction result = reduce_source();
     if (result == not_recognised) return;
     uint64_t copy_size = 0;
-    if (result == complete_copy && measure_copy(&copy_size) && copy_size != size &&
-        CopyFileA(temp_path, source_path, FALSE))
-        changed_count++;
+    if (result == complete_copy && measure_copy(&copy_size) && copy_size != size && !replace_source(size, copy_size))
+        return;
     DeleteFileA(temp_path);
     put_times_back();
 }

@@ -37,3 +37,11 @@ target_compile_definitions(win_tests PRIVATE BRINQ_EXE="$<TARGET_FILE:brinq>"
   REGRESSION_DIR="${PROJECT_SOURCE_DIR}/tests/regressions")
 add_dependencies(win_tests brinq)
 gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+
+# brinq.exe itself under Wine, against hostile files and faults of the file system around it.
+# The expected results come from the portable core, built natively beside this build.
+set(NATIVE_BUILD ${PROJECT_SOURCE_DIR}/build/native CACHE PATH "native build that holds reduce_file")
+add_test(NAME hostile_files COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/hostile.py --exe $<TARGET_FILE:brinq>
+  --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/hostile)
+add_test(NAME file_system_faults COMMAND bash ${PROJECT_SOURCE_DIR}/tests/fault/faults.sh $<TARGET_FILE:brinq>
+  ${NATIVE_BUILD}/reduce_file ${CMAKE_BINARY_DIR}/faults)

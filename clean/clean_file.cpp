@@ -95,17 +95,19 @@ static bool copy_refused() {
 
 // CopyFileA keeps the source's identity and security settings. One that fails part-way has
 // already cut the source short, so it is tried once more; if the source is still not whole,
-// the reduced copy is the only whole image and stays: false then, and temp_path must not go.
+// the reduced copy is the only whole image and is kept. False when it was kept: temp_path must
+// then not be deleted.
 static bool replace_source(uint64_t size, uint64_t copy_size) {
     if (copy_refused()) return true;
-    if (CopyFileA(temp_path, source_path, FALSE) ||
-        (!source_as_before(size) && CopyFileA(temp_path, source_path, FALSE) && source_holds_copy(copy_size))) {
-        changed_count++;
-        return true;
+    bool replaced = CopyFileA(temp_path, source_path, FALSE);
+    if (!replaced && source_as_before(size)) return true;  // refused before it wrote anything
+    if (!replaced) replaced = CopyFileA(temp_path, source_path, FALSE) && source_holds_copy(copy_size);
+    if (!replaced) {
+        keep_copy();
+        return false;
     }
-    if (source_as_before(size)) return true;
-    keep_copy();
-    return false;
+    changed_count++;
+    return true;
 }
 
 void clean_file() {

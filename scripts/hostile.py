@@ -9,7 +9,7 @@ exactly what cleaning must leave (the source as it was, or the complete reduced 
 reduce_file computes it natively); that no temporary file is left beside the program; and that
 brinq.exe exited normally.
 
-    hostile.py --exe brinq.exe --reduce reduce_file --work FOLDER
+    hostile.py --exe brinq.exe --reduce reduce_file --work FOLDER [--random N] [--seed S]
 """
 import argparse
 import os
@@ -125,9 +125,9 @@ def png_orders():
     return out
 
 
-def random_changes(name, data, rng):
+def random_changes(name, data, rng, count):
     out = {}
-    for i in range(70):
+    for i in range(count):
         changed = bytearray(data)
         for _ in range(rng.randint(1, 4)):
             changed[rng.randrange(len(changed))] = rng.choice((0, 1, 0x7F, 0x80, 0xFF, rng.randrange(256)))
@@ -135,8 +135,8 @@ def random_changes(name, data, rng):
     return out
 
 
-def variants():
-    rng = random.Random(5)
+def variants(random_count=70, seed=5):
+    rng = random.Random(seed)
     out = {}
     for name, data in images.all_files().items():
         stem, ext = os.path.splitext(name)
@@ -144,7 +144,7 @@ def variants():
         for make in (cuts, bent_lengths):
             for key, value in make(name, data).items():
                 out[f"{stem}_{key}{ext}"] = value
-        for key, value in random_changes(name, data, rng).items():
+        for key, value in random_changes(name, data, rng, random_count).items():
             out[f"{stem}_{key}{ext}"] = value
     for extra in (psd_names(), psd_sections(), jpeg_markers(), png_orders()):
         out.update(extra)
@@ -189,6 +189,8 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--reduce", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--random", type=int, default=70, help="randomly changed variants per file")
+    parser.add_argument("--seed", type=int, default=5)
     args = parser.parse_args()
 
     shutil.rmtree(args.work, ignore_errors=True)
@@ -197,7 +199,7 @@ def main():
     exe = os.path.join(bin_folder, "brinq.exe")
     shutil.copy(args.exe, exe)
 
-    files = variants()
+    files = variants(args.random, args.seed)
     expected = expected_results(args.reduce, args.work, files)
     names = sorted(files)
     counts = {"variants": len(names), "unchanged": 0, "cleaned": 0, "damaged": 0, "runs": 0,

@@ -27,7 +27,7 @@ if [ $stale = 1 ]; then
 fi
 python3 scripts/images.py "$out/seeds-$target" "$target"
 
-log=$out/last-$target.log
+log=$out/run-$target-$$.log
 status=0
 "$binary" -max_total_time="$seconds" -max_len=4096 -timeout=10 -print_final_stats=1 \
   -artifact_prefix="$out/artifacts-$target/" "$out/corpus-$target" "$out/seeds-$target" 2>"$log" || status=$?
@@ -35,4 +35,5 @@ executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
 echo "$(date -Is) executions ${executed:-0} status $status" >>"$out/history-$target.log"
 grep -E '^(==[0-9]+==ERROR|SUMMARY|broken promise|.*runtime error)' "$log" || true
 tail -n 8 "$log"
+mv "$log" "$out/last-$target.log"
 exit $status

@@ -83,12 +83,14 @@ check "no temporary file left" no_temp_left "$bin"
 echo "== the copy over the source fails part-way every time"
 bin=$work/bin-always && new_bin "$bin"
 mkdir -p "$work/always" && cp "$work/big.png" "$work/always/photo.png"
+echo "an earlier kept copy" >"$bin/photo (1).png"
 LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/always/photo.png FAIL_WRITES_AFTER=100000 \
   FAIL_WRITES_MODE=always FAIL_WRITES_NOTE=$work/always.note brinq "$bin" "$(winpath "$work/always/photo.png")"
 check "brinq.exe ended normally" [ $? = 0 ]
 check "both copies failed" [ "$(wc -l <"$work/always.note")" = 2 ]
-check "the complete copy kept beside the program" same "$bin/photo (1).png" "$work/big.png.expected"
-check "source whole, or its copy kept" whole_or_kept "$work/always/photo.png" "$work/big.png" "$bin/photo (1).png"
+check "the complete copy kept beside the program" same "$bin/photo (2).png" "$work/big.png.expected"
+check "an earlier kept copy untouched" [ "$(cat "$bin/photo (1).png")" = "an earlier kept copy" ]
+check "source whole, or its copy kept" whole_or_kept "$work/always/photo.png" "$work/big.png" "$bin/photo (2).png"
 check "no temporary file left" no_temp_left "$bin"
 
 echo "== the source lies on a full tmpfs and its copy is longer"
@@ -141,7 +143,7 @@ for i in $(seq 300); do cp "$work/big.png" "$work/sweep/photo$i.png"; done
 brinq "$bin" "$(winpath "$work/sweep")" &
 sweeper=$!
 for _ in $(seq 400); do
-  [ "$(find "$work/sweep" -name '*.png' -size -300k | wc -l)" -gt 0 ] && break
+  [ "$(find "$work/sweep" -name '*.png' -size -300070c | wc -l)" -gt 0 ] && break
   sleep 0.01
 done
 during=0
@@ -161,6 +163,6 @@ left_whole() {
 check "every file left is as it was or the complete copy" left_whole
 check "no temporary file left" no_temp_left "$bin"
 echo "  $during files deleted while the sweep ran;" \
-  "$(find "$work/sweep" -name '*.png' -size -300k | wc -l) of $(ls "$work/sweep" | wc -l) files left were cleaned"
+  "$(find "$work/sweep" -name '*.png' -size -300070c | wc -l) of $(ls "$work/sweep" | wc -l) files left were cleaned"
 
 exit $failed

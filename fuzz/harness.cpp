@@ -10,6 +10,10 @@
 static std::string fuzz_folder() {
     std::string folder = "/dev/shm/brinq-fuzz-" + std::to_string(getpid());
     mkdir(folder.c_str(), 0700);
+    atexit([] {
+        remove(source_path);
+        rmdir(("/dev/shm/brinq-fuzz-" + std::to_string(getpid())).c_str());
+    });
     return folder;
 }
 

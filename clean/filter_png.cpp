@@ -40,7 +40,8 @@ bool filter_png() {
     unsigned char* b = work_buffer.data;
     bool ok = read_block(b + 4, 4) && write_block(b, signature_size);
     int64_t consumed = signature_size;
-    bool last = consumed == source_size;  // no chunks at all: they fill the file exactly
+    bool last = false;
     while (ok && !last) ok = copy_chunk(&consumed, &last);
-    return close_temp_stream(ok);
+    // A copy without a single chunk is no image, and it would not clean to itself.
+    return close_temp_stream(ok && ftell(temp_stream) > signature_size);
 }

@@ -42,5 +42,6 @@ bool filter_png() {
     int64_t consumed = signature_size;
     bool last = false;
     while (ok && !last) ok = copy_chunk(&consumed, &last);
-    return close_temp_stream(ok);
+    // A copy without a single chunk is no image, and it would not clean to itself.
+    return close_temp_stream(ok && ftell(temp_stream) > signature_size);
 }

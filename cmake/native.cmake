@@ -11,5 +11,18 @@ include(GoogleTest)
 file(GLOB CORE_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/core/*.cpp)
 add_executable(core_tests ${CORE_TESTS})
 target_link_libraries(core_tests PRIVATE brinq_core GTest::gtest_main)
-target_compile_definitions(core_tests PRIVATE SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+target_compile_definitions(core_tests PRIVATE SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+  REGRESSION_DIR="${PROJECT_SOURCE_DIR}/tests/regressions")
 gtest_discover_tests(core_tests DISCOVERY_MODE PRE_TEST)
+
+# What cleaning in place must leave of a file; the hostile-file campaign checks brinq.exe with it.
+add_executable(reduce_file tests/hostile/reduce_file.cpp)
+target_link_libraries(reduce_file PRIVATE brinq_core)
+
+# Short fuzz runs keep the filter targets building and alive; long campaigns use scripts/fuzz.sh.
+find_program(CLANGXX clang++)
+if(CLANGXX)
+  foreach(target png jpeg psd)
+    add_test(NAME fuzz_${target} COMMAND ${PROJECT_SOURCE_DIR}/scripts/fuzz.sh ${target} 60)
+  endforeach()
+endif()

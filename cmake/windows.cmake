@@ -46,7 +46,8 @@ file(GLOB WIN_TESTS CONFIGURE_DEPENDS
 add_executable(win_tests ${EMBLEM_STORE} ${WIN_TESTS} ${RESOURCE_SCRIPTS})
 target_link_libraries(win_tests PRIVATE brinq_win gtest_main)
 target_compile_definitions(win_tests PRIVATE BRINQ_EXE="$<TARGET_FILE:brinq>"
-  SOURCE_DIR="${PROJECT_SOURCE_DIR}" SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screens")
+  SOURCE_DIR="${PROJECT_SOURCE_DIR}" SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screens"
+  REGRESSION_DIR="${PROJECT_SOURCE_DIR}/tests/regressions")
 check_emblem_store(win_tests)
 add_dependencies(win_tests brinq)
 # Tests that show windows or start brinq.exe share one display and one pointer: one at a time.
@@ -54,3 +55,11 @@ set(DISPLAY_TESTS "Buttons.*:Canvas.*:Screen.*:Window.*:WindowMode.*:RealWindow.
 gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "-${DISPLAY_TESTS}")
 gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${DISPLAY_TESTS}"
                      PROPERTIES RESOURCE_LOCK display)
+
+# brinq.exe itself under Wine, against hostile files and faults of the file system around it.
+# The expected results come from the portable core, built natively beside this build.
+set(NATIVE_BUILD ${PROJECT_SOURCE_DIR}/build/native CACHE PATH "native build that holds reduce_file")
+add_test(NAME hostile_files COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/hostile.py --exe $<TARGET_FILE:brinq>
+  --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/hostile)
+add_test(NAME file_system_faults COMMAND bash ${PROJECT_SOURCE_DIR}/tests/fault/faults.sh $<TARGET_FILE:brinq>
+  ${NATIVE_BUILD}/reduce_file ${CMAKE_BINARY_DIR}/faults)

@@ -189,3 +189,32 @@ TEST_F(CleanFile, SkipsFilesAboveTheSizeLimit) {
     }
     EXPECT_EQ(target_count, 0);
 }
+
+// Inputs that once broke a promise of cleaning, one file per defect, named after it: cleaned
+// in place, each ends as it was or as the complete copy that the portable core gives.
+class CleanRegression : public CleanFile, public testing::WithParamInterface<std::string> {};
+
+TEST_P(CleanRegression, EndsAsItWasOrAsTheCompleteCopy) {
+    Bytes bytes = read_file(fs::path(REGRESSION_DIR) / GetParam());
+    Reduced reduced = reduce(bytes);
+    use_temp_folder(folder);
+    fs::path path = source(bytes);
+    clean(path);
+    bool replaced = reduced.result == complete_copy && reduced.copy.size() != bytes.size();
+    EXPECT_EQ(read_file(path), replaced ? reduced.copy : bytes);
+    EXPECT_FALSE(temp_left());
+}
+
+static std::vector<std::string> regression_files() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(REGRESSION_DIR)) names.push_back(entry.path().filename().string());
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Defects, CleanRegression, testing::ValuesIn(regression_files()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });

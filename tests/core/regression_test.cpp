@@ -1,0 +1,37 @@
+// Inputs that once broke a promise of the filters, one file per defect, named after it.
+#include <gtest/gtest.h>
+
+#include "tests/core/fixture.h"
+
+namespace fs = std::filesystem;
+
+class FilterRegression : public testing::TestWithParam<std::string> {};
+
+// A complete copy cleans to itself; anything else leaves no temporary file.
+TEST_P(FilterRegression, CopyCleansToItselfOrNothingIsLeft) {
+    Bytes source = read_file(fs::path(REGRESSION_DIR) / GetParam());
+    ASSERT_FALSE(source.empty());
+    Reduced first = reduce(source);
+    if (first.result != complete_copy) {
+        EXPECT_FALSE(first.temp_left);
+        return;
+    }
+    EXPECT_LE(first.copy.size(), source.size());
+    Reduced again = reduce(first.copy);
+    EXPECT_EQ(again.result, complete_copy);
+    EXPECT_EQ(again.copy, first.copy);
+}
+
+static std::vector<std::string> regression_files() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(REGRESSION_DIR)) names.push_back(entry.path().filename().string());
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Defects, FilterRegression, testing::ValuesIn(regression_files()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });

@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# Faults of the file system around brinq.exe under Wine. Every case checks that the source
+# ends exactly as it was or as the complete reduced copy (or, when the copy over it failed
+# for good, that the complete copy was kept beside the program), that no temporary file is
+# left, and that brinq.exe ended normally. Needs root: two cases mount small tmpfs folders.
+#   tests/fault/faults.sh BRINQ_EXE REDUCE_FILE WORK_FOLDER
+set -uo pipefail
+exe=$(realpath "$1")
+reduce=$(realpath "$2")
+work=$3
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+temp_name=xtmp_7x91x4vnq.xxxx
+
+for mounted in "$work"/mnt-*; do mountpoint -q "$mounted" && umount "$mounted"; done
+rm -rf "$work"
+mkdir -p "$work"
+work=$(realpath "$work")
+failed=0
+
+winpath() { echo "Z:${1//\//\\}"; }
+check() {
+  local what=$1
+  shift
+  if "$@"; then echo "ok:     $what"; else echo "FAILED: $what"; failed=1; fi
+}
+same() { cmp -s "$1" "$2"; }
+# A fresh copy of brinq.exe in its own folder, so that its temporary file is ours alone.
+new_bin() { mkdir -p "$1" && cp "$exe" "$1/brinq.exe"; }
+brinq() { local bin=$1; shift; wine "$bin/brinq.exe" "$@" </dev/null >/dev/null 2>&1; }
+no_temp_left() { [ ! -e "$1/$temp_name" ]; }
+mount_tmpfs() { mkdir -p "$1" && mount -t tmpfs -o "size=$2" tmpfs "$1"; }
+fill_up() { dd if=/dev/zero of="$1/filler" bs=4k >/dev/null 2>&1 || true; }
+
+# The images: a PNG whose copy drops pHYs and is large enough to be copied in many writes, and
+# a JPEG of exactly two pages whose fixed JFIF segment makes the copy 6 bytes longer.
+python3 - "$work" "$repo/scripts" <<'PY'
+import os, sys
+sys.path.insert(0, sys.argv[2])
+import images
+work = sys.argv[1]
+ihdr, _ = images.png_pixels()
+noise = bytes((i * 7919 + (i >> 7)) % 251 for i in range(300000))
+png = images.PNG_SIGNATURE + b"".join(images.png_chunk(k, d) for k, d in
+      [ihdr, (b"pHYs", b"\x00" * 9), (b"IDAT", noise), (b"IEND", b"")])
+head = b"\xff\xd8" + images.jpeg_segment(0xE1, b"Exif\x00\x00") + images.DQT + images.SOF0 + images.DHT + images.SOS
+jpeg = head + b"\x5a" * (8192 - len(head) - 2) + images.EOI
+for name, data in (("big.png", png), ("grow.jpg", jpeg)):
+    with open(os.path.join(work, name), "wb") as f:
+        f.write(data)
+PY
+"$reduce" "$work/big.png" "$work/grow.jpg" || exit 1
+cc -shared -fPIC -O2 -o "$work/fail_writes.so" "$repo/tests/fault/fail_writes.c" -ldl || exit 1
+x86_64-w64-mingw32-gcc -O2 -o "$work/hold_file.exe" "$repo/tests/fault/hold_file.c" || exit 1
+
+# Ends as it was, or as the complete copy, or the complete copy was kept beside the program.
+whole_or_kept() {
+  local source=$1 original=$2 kept=$3
+  same "$source" "$original" || same "$source" "$original.expected" || same "$kept" "$original.expected"
+}
+
+echo "== the temporary file's folder is full"
+bin=$work/mnt-full
+mount_tmpfs "$bin" 2m && new_bin "$bin" && fill_up "$bin"
+check "the folder is full" [ "$(df --output=avail "$bin" | tail -1)" -eq 0 ]
+mkdir -p "$work/full" && cp "$work/big.png" "$work/full/photo.png"
+brinq "$bin" "$(winpath "$work/full/photo.png")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "source as it was" same "$work/full/photo.png" "$work/big.png"
+check "no temporary file left" no_temp_left "$bin"
+umount "$bin"
+
+echo "== the copy over the source fails part-way once"
+bin=$work/bin-once && new_bin "$bin"
+mkdir -p "$work/once" && cp "$work/big.png" "$work/once/photo.png"
+LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/once/photo.png FAIL_WRITES_AFTER=100000 \
+  FAIL_WRITES_MODE=once FAIL_WRITES_NOTE=$work/once.note brinq "$bin" "$(winpath "$work/once/photo.png")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "the first copy failed part-way" [ "$(wc -l <"$work/once.note")" = 1 ]
+check "source is the complete copy after the retry" same "$work/once/photo.png" "$work/big.png.expected"
+check "no copy kept aside" [ ! -e "$bin/photo (1).png" ]
+check "no temporary file left" no_temp_left "$bin"
+
+echo "== the copy over the source fails part-way every time"
+bin=$work/bin-always && new_bin "$bin"
+mkdir -p "$work/always" && cp "$work/big.png" "$work/always/photo.png"
+echo "an earlier kept copy" >"$bin/photo (1).png"
+LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/always/photo.png FAIL_WRITES_AFTER=100000 \
+  FAIL_WRITES_MODE=always FAIL_WRITES_NOTE=$work/always.note brinq "$bin" "$(winpath "$work/always/photo.png")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "both copies failed" [ "$(wc -l <"$work/always.note")" = 2 ]
+check "the complete copy kept beside the program" same "$bin/photo (2).png" "$work/big.png.expected"
+check "an earlier kept copy untouched" [ "$(cat "$bin/photo (1).png")" = "an earlier kept copy" ]
+check "source whole, or its copy kept" whole_or_kept "$work/always/photo.png" "$work/big.png" "$bin/photo (2).png"
+check "no temporary file left" no_temp_left "$bin"
+
+echo "== the source lies on a full tmpfs and its copy is longer"
+bin=$work/bin-grow && new_bin "$bin"
+mount_tmpfs "$work/mnt-grow" 64k && cp "$work/grow.jpg" "$work/mnt-grow/photo.jpg" && fill_up "$work/mnt-grow"
+check "the source's folder is full" [ "$(df --output=avail "$work/mnt-grow" | tail -1)" -eq 0 ]
+brinq "$bin" "$(winpath "$work/mnt-grow/photo.jpg")"
+check "brinq.exe ended normally" [ $? = 0 ]
+echo "  source $(stat -c %s "$work/mnt-grow/photo.jpg") bytes, copy $(stat -c %s "$work/grow.jpg.expected")," \
+  "kept aside: $(ls "$bin" | grep -c 'photo (')"
+check "source whole, or its copy kept" whole_or_kept "$work/mnt-grow/photo.jpg" "$work/grow.jpg" "$bin/photo (1).jpg"
+check "no temporary file left" no_temp_left "$bin"
+umount "$work/mnt-grow"
+
+echo "== a read-only source"
+bin=$work/bin-readonly && new_bin "$bin"
+mkdir -p "$work/readonly" && cp "$work/big.png" "$work/readonly/photo.png" && chmod 444 "$work/readonly/photo.png"
+brinq "$bin" "$(winpath "$work/readonly/photo.png")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "source as it was" same "$work/readonly/photo.png" "$work/big.png"
+check "no temporary file left" no_temp_left "$bin"
+
+echo "== a hidden source"
+bin=$work/bin-hidden && new_bin "$bin"
+mkdir -p "$work/hidden" && cp "$work/big.png" "$work/hidden/.photo.png"
+brinq "$bin" "$(winpath "$work/hidden/.photo.png")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "source as it was" same "$work/hidden/.photo.png" "$work/big.png"
+check "no temporary file left" no_temp_left "$bin"
+
+echo "== a source held open by another program"
+bin=$work/bin-held && new_bin "$bin"
+mkdir -p "$work/held" && cp "$work/big.png" "$work/held/photo.png"
+wine "$work/hold_file.exe" "$(winpath "$work/held/photo.png")" "$(winpath "$work/held/ready")" \
+  "$(winpath "$work/held/stop")" </dev/null >/dev/null 2>&1 &
+holder=$!
+for _ in $(seq 200); do [ -e "$work/held/ready" ] && break; sleep 0.05; done
+check "the other program holds the source" [ -e "$work/held/ready" ]
+brinq "$bin" "$(winpath "$work/held/photo.png")"
+check "brinq.exe ended normally" [ $? = 0 ]
+touch "$work/held/stop"
+wait "$holder"
+check "source as it was" same "$work/held/photo.png" "$work/big.png"
+check "no temporary file left" no_temp_left "$bin"
+
+echo "== files deleted while brinq.exe sweeps their folder"
+bin=$work/bin-sweep && new_bin "$bin"
+mkdir -p "$work/sweep"
+for i in $(seq 300); do cp "$work/big.png" "$work/sweep/photo$i.png"; done
+brinq "$bin" "$(winpath "$work/sweep")" &
+sweeper=$!
+for _ in $(seq 400); do
+  [ "$(find "$work/sweep" -name '*.png' -size -300070c | wc -l)" -gt 0 ] && break
+  sleep 0.01
+done
+during=0
+for i in $(shuf -i 1-300 -n 150); do
+  kill -0 "$sweeper" 2>/dev/null && during=$((during + 1))
+  rm -f "$work/sweep/photo$i.png"
+  sleep 0.002
+done
+wait "$sweeper"
+check "brinq.exe ended normally" [ $? = 0 ]
+left_whole() {
+  local file
+  for file in "$work/sweep"/*.png; do
+    same "$file" "$work/big.png" || same "$file" "$work/big.png.expected" || { echo "  damaged: $file"; return 1; }
+  done
+}
+check "every file left is as it was or the complete copy" left_whole
+check "no temporary file left" no_temp_left "$bin"
+echo "  $during files deleted while the sweep ran;" \
+  "$(find "$work/sweep" -name '*.png' -size -300070c | wc -l) of $(ls "$work/sweep" | wc -l) files left were cleaned"
+
+exit $failed

@@ -22,7 +22,7 @@ target_link_libraries(reduce_file PRIVATE brinq_core)
 # Short fuzz runs keep the filter targets building and alive; long campaigns use scripts/fuzz.sh.
 find_program(CLANGXX clang++)
 if(CLANGXX)
-  foreach(target png jpeg psd)
+  foreach(target png jpeg psd emblem)
     add_test(NAME fuzz_${target} COMMAND ${PROJECT_SOURCE_DIR}/scripts/fuzz.sh ${target} 60)
   endforeach()
 endif()

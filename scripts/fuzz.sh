@@ -1,23 +1,25 @@
 #!/usr/bin/env bash
-# Builds one filter fuzz target with clang (libFuzzer, ASan, UBSan) and runs it for SECONDS.
-#   scripts/fuzz.sh png|jpeg|psd SECONDS
-# The corpus grows in build/fuzz/corpus-TARGET from seeds that scripts/images.py builds; a
+# Builds one fuzz target with clang (libFuzzer, ASan, UBSan) and runs it for SECONDS.
+#   scripts/fuzz.sh png|jpeg|psd|emblem SECONDS
+# The corpus grows in build/fuzz/corpus-TARGET from seeds that scripts/images.py builds (the
+# committed record for the Emblem decoder); a
 # crashing input lands in build/fuzz/artifacts-TARGET and the run fails. Each run's executions
 # are added to build/fuzz/history-TARGET.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=$1
 seconds=$2
-case "$target" in png|jpeg|psd) ;; *) echo "unknown target: $target" >&2; exit 2 ;; esac
+case "$target" in png|jpeg|psd|emblem) ;; *) echo "unknown target: $target" >&2; exit 2 ;; esac
 
 out=build/fuzz
 binary=$out/fuzz_$target
 mkdir -p "$out/corpus-$target" "$out/seeds-$target" "$out/artifacts-$target"
 sources=(clean/work_buffer.cpp clean/reduce_source.cpp clean/filter_png.cpp clean/filter_jpeg.cpp
          clean/filter_psd.cpp fuzz/harness.cpp "fuzz/fuzz_$target.cpp")
+[ "$target" = emblem ] && sources=(emblem/decode.cpp fuzz/fuzz_emblem.cpp)
 stale=0
 [ -x "$binary" ] || stale=1
-for source in "${sources[@]}" clean/clean.h fuzz/harness.h; do
+for source in "${sources[@]}" clean/clean.h fuzz/harness.h emblem/emblem.h; do
   [ "$source" -nt "$binary" ] && stale=1
 done
 if [ $stale = 1 ]; then
@@ -25,7 +27,14 @@ if [ $stale = 1 ]; then
     "${sources[@]}" -o "$binary.new"
   mv "$binary.new" "$binary"
 fi
-python3 scripts/images.py "$out/seeds-$target" "$target"
+if [ "$target" = emblem ]; then
+  python3 -c 'import re, sys
+text = open("res/emblem_record.inc").read()
+open(sys.argv[1], "wb").write(bytes(int(h, 16) for h in re.findall(r"0x([0-9A-F]{2})", text)))' \
+    "$out/seeds-$target/committed_record"
+else
+  python3 scripts/images.py "$out/seeds-$target" "$target"
+fi
 
 log=$out/run-$target-$$.log
 status=0

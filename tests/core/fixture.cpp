@@ -1,6 +1,7 @@
 #include "tests/core/fixture.h"
 
 #include <cstdio>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -131,4 +132,17 @@ std::vector<size_t> cuts_inside(const std::vector<Bytes>& pieces) {
         start += piece.size();
     }
     return cuts;
+}
+
+std::vector<std::string> regression_files() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(REGRESSION_DIR)) names.push_back(entry.path().filename().string());
+    return names;
+}
+
+std::string regression_name(const testing::TestParamInfo<std::string>& info) {
+    std::string name = info.param;
+    for (char& c : name)
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
 }

@@ -60,3 +60,7 @@ testing::AssertionResult left_alone(const Reduced& reduced);
 // Every length that cuts a file made of `pieces` inside a piece (never at a piece's end).
 std::vector<size_t> cuts_inside(const std::vector<Bytes>& pieces);
 Bytes joined(const std::vector<Bytes>& pieces);
+
+// The files of tests/regressions, one input per defect, and a test name made of each file name.
+std::vector<std::string> regression_files();
+std::string regression_name(const testing::TestParamInfo<std::string>& info);

@@ -22,16 +22,4 @@ TEST_P(FilterRegression, CopyCleansToItselfOrNothingIsLeft) {
     EXPECT_EQ(again.copy, first.copy);
 }
 
-static std::vector<std::string> regression_files() {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(REGRESSION_DIR)) names.push_back(entry.path().filename().string());
-    return names;
-}
-
-INSTANTIATE_TEST_SUITE_P(Defects, FilterRegression, testing::ValuesIn(regression_files()),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             for (char& c : name)
-                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Defects, FilterRegression, testing::ValuesIn(regression_files()), regression_name);

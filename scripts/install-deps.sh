@@ -8,6 +8,7 @@ for purpose in "$@"; do
   case "$purpose" in
     build)
       need cmake cmake
+      need python3 python3
       need g++ g++
       need_file /usr/src/googletest/CMakeLists.txt googletest libgtest-dev
       need x86_64-w64-mingw32-g++-posix mingw-w64

@@ -105,21 +105,23 @@ check "source whole, or its copy kept" whole_or_kept "$work/mnt-grow/photo.jpg" 
 check "no temporary file left" no_temp_left "$bin"
 umount "$work/mnt-grow"
 
+# A source that Windows would refuse to copy over: it must stay as it was.
+refused_source() {
+  local case=$1 name=$2 bin=$work/bin-$1
+  new_bin "$bin"
+  mkdir -p "$work/$case" && cp "$work/big.png" "$work/$case/$name"
+  [ "$case" = readonly ] && chmod 444 "$work/$case/$name"
+  brinq "$bin" "$(winpath "$work/$case/$name")"
+  check "brinq.exe ended normally" [ $? = 0 ]
+  check "source as it was" same "$work/$case/$name" "$work/big.png"
+  check "no temporary file left" no_temp_left "$bin"
+}
+
 echo "== a read-only source"
-bin=$work/bin-readonly && new_bin "$bin"
-mkdir -p "$work/readonly" && cp "$work/big.png" "$work/readonly/photo.png" && chmod 444 "$work/readonly/photo.png"
-brinq "$bin" "$(winpath "$work/readonly/photo.png")"
-check "brinq.exe ended normally" [ $? = 0 ]
-check "source as it was" same "$work/readonly/photo.png" "$work/big.png"
-check "no temporary file left" no_temp_left "$bin"
+refused_source readonly photo.png
 
 echo "== a hidden source"
-bin=$work/bin-hidden && new_bin "$bin"
-mkdir -p "$work/hidden" && cp "$work/big.png" "$work/hidden/.photo.png"
-brinq "$bin" "$(winpath "$work/hidden/.photo.png")"
-check "brinq.exe ended normally" [ $? = 0 ]
-check "source as it was" same "$work/hidden/.photo.png" "$work/big.png"
-check "no temporary file left" no_temp_left "$bin"
+refused_source hidden .photo.png
 
 echo "== a source held open by another program"
 bin=$work/bin-held && new_bin "$bin"

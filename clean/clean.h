@@ -24,6 +24,7 @@ extern unsigned char head_bytes[10];    // first bytes of the source: 4, or 10 f
 extern uint8_t jpeg_is_exif;            // 1 when the JPEG's first segment says "Exif"
 extern FILE* source_stream;             // the source while its filter reads it
 extern FILE* temp_stream;               // the reduced copy while a filter writes it
+extern int64_t copy_size;               // bytes the last filter wrote to temp_path
 extern int32_t target_count;            // files of this batch recognised as PNG, PSD or JPEG
 extern int32_t changed_count;           // files of this batch whose source was replaced
 
@@ -55,7 +56,9 @@ inline uint32_t read_be32(const unsigned char* p) {
 bool read_block(void* to, uint32_t n);
 bool write_block(const void* from, uint32_t n);
 bool open_temp_stream();
+// Closes temp_stream and records copy_size; true when complete and everything reached the file.
 bool close_temp_stream(bool complete);
 
-// Windows only: cleans source_path in place and puts its file times back.
+// Windows only: cleans source_path in place and puts its file times back. One process at a
+// time cleans through a temporary path; others wait for the file in hand.
 void clean_file();

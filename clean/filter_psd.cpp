@@ -113,22 +113,28 @@ static bool copy_bytes(int64_t n) {
     return true;
 }
 
-// Pass 2: header, colour data, the new section length, the kept blocks, then the rest.
+// Pass 2: header, colour data, the new section length, the kept blocks, then the rest. The
+// source was opened anew, so it may have changed since pass 1: the copy counts only when this
+// pass meets the lengths and the kept blocks that pass 1 measured, and the file's end after the rest.
 static bool write_copy(const PsdLayout& layout, uint32_t kept_total) {
     unsigned char* b = work_buffer.data;
-    if (!read_block(b, header_size + 4) || !write_block(b, header_size + 4)) return false;
-    if (!copy_bytes(layout.colour_data) || !read_block(b, 4)) return false;
+    if (!read_block(b, header_size + 4) || read_be32(b + header_size) != layout.colour_data) return false;
+    if (!write_block(b, header_size + 4) || !copy_bytes(layout.colour_data) || !read_block(b, 4)) return false;
+    if (read_be32(b) != layout.section) return false;
     unsigned char length[4] = {uint8_t(kept_total >> 24), uint8_t(kept_total >> 16), uint8_t(kept_total >> 8),
                                uint8_t(kept_total)};
     if (!write_block(length, 4)) return false;
+    uint32_t kept_written = 0;
     for (int64_t position = 0; position < layout.section;) {
         BlockShape shape;
         if (!read_block_head(b, layout.section - position, &shape)) return false;
         if (!read_block(b + shape.head, shape.data)) return false;
         position += shape.head + shape.data;
-        if (is_kept(shape, b + shape.head) && !write_block(b, shape.head + shape.data)) return false;
+        if (!is_kept(shape, b + shape.head)) continue;
+        if (!write_block(b, shape.head + shape.data)) return false;
+        kept_written += shape.head + shape.data;
     }
-    return copy_bytes(rest_size(layout));
+    return kept_written == kept_total && copy_bytes(rest_size(layout)) && fgetc(source_stream) == EOF;
 }
 
 bool filter_psd() {

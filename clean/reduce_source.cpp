@@ -10,6 +10,7 @@ unsigned char head_bytes[10];
 uint8_t jpeg_is_exif;
 FILE* source_stream;
 FILE* temp_stream;
+int64_t copy_size;
 int32_t target_count;
 int32_t changed_count;
 
@@ -28,7 +29,9 @@ bool open_temp_stream() {
 
 // A copy counts only when everything reached the file, buffered bytes included.
 bool close_temp_stream(bool complete) {
-    bool closed = fclose(temp_stream) == 0;
+    long written = ftell(temp_stream);
+    copy_size = written;
+    bool closed = fclose(temp_stream) == 0 && written >= 0;
     temp_stream = nullptr;
     return complete && closed;
 }

@@ -1,9 +1,10 @@
 // Preloaded into Wine: a write to one file fails with a full disk as soon as it would take the
 // file past FAIL_WRITES_AFTER bytes, as when a disk fills up part-way through copying over a
-// source.
+// source: the first failing write still puts the bytes that fit.
 //   FAIL_WRITES_PATH   the Unix path of the file
 //   FAIL_WRITES_AFTER  bytes that may reach it before the first failure
-//   FAIL_WRITES_MODE   "once": later writes go through; "always": every later write fails
+//   FAIL_WRITES_MODE   "once": the write after the cut one fails too, later ones go through;
+//                      "always": every later write fails
 //   FAIL_WRITES_NOTE   a file that gets one line per failed write
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -28,25 +29,28 @@ static int aims_at_path(int fd) {
     return strcmp(target, path) == 0;
 }
 
-// Whether a write of n bytes to fd goes through.
-static int allowed(int fd, size_t n) {
-    if (!aims_at_path(fd)) return 1;
+// How many of n bytes may reach fd: all, none, or the part that still fits (a disk filling up
+// takes the part that fits and reports the short count; the next write fails); -1 for none.
+static ssize_t allowed(int fd, size_t n) {
+    if (!aims_at_path(fd)) return (ssize_t)n;
     const char* mode = getenv("FAIL_WRITES_MODE");
     int once = mode && strcmp(mode, "once") == 0;
     const char* after = getenv("FAIL_WRITES_AFTER");
-    if (failures == 0 ? written + (long long)n <= atoll(after ? after : "0") : once) return 1;
+    long long limit = atoll(after ? after : "0");
+    if (failures == 0 ? written + (long long)n <= limit : once && failures >= 2) return (ssize_t)n;
     failures++;
     FILE* note = getenv("FAIL_WRITES_NOTE") ? fopen(getenv("FAIL_WRITES_NOTE"), "a") : NULL;
     if (note) fprintf(note, "write of %zu bytes failed\n", n), fclose(note);
     errno = ENOSPC;
-    return 0;
+    return failures == 1 && written < limit ? (ssize_t)(limit - written) : -1;
 }
 
 ssize_t write(int fd, const void* data, size_t n) {
     static ssize_t (*real)(int, const void*, size_t);
     if (!real) real = (ssize_t (*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
-    if (!allowed(fd, n)) return -1;
-    ssize_t done = real(fd, data, n);
+    ssize_t room = allowed(fd, n);
+    if (room < 0) return -1;
+    ssize_t done = real(fd, data, (size_t)room);
     if (done > 0 && aims_at_path(fd)) written += done;
     return done;
 }
@@ -54,8 +58,9 @@ ssize_t write(int fd, const void* data, size_t n) {
 ssize_t pwrite(int fd, const void* data, size_t n, off_t at) {
     static ssize_t (*real)(int, const void*, size_t, off_t);
     if (!real) real = (ssize_t (*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite");
-    if (!allowed(fd, n)) return -1;
-    ssize_t done = real(fd, data, n, at);
+    ssize_t room = allowed(fd, n);
+    if (room < 0) return -1;
+    ssize_t done = real(fd, data, (size_t)room, at);
     if (done > 0 && aims_at_path(fd)) written += done;
     return done;
 }

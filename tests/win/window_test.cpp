@@ -363,17 +363,28 @@ TEST(WindowPosition, IsMeasuredFromTheScreensEdgeWhateverTheWorkAreasLeft) {
     EXPECT_EQ(at.y, 768 / 2 - 100);
 }
 
-TEST(WindowMode, EndsWithoutALoopWhenTheWindowCannotBeMade) {
+// The window's class name, taken by someone else before the window mode starts.
+static bool take_class_name() {
     WNDCLASSEXA taken{};
     taken.cbSize = sizeof taken;
     taken.lpfnWndProc = DefWindowProcA;
     taken.hInstance = GetModuleHandleA(nullptr);
     taken.lpszClassName = "XXXRES";
-    ASSERT_NE(RegisterClassExA(&taken), 0);
+    return RegisterClassExA(&taken) != 0;
+}
+
+TEST(WindowMode, EndsWithoutALoopWhenTheWindowCannotBeMade) {
+    ASSERT_TRUE(take_class_name());
     run_window_mode(GetModuleHandleA(nullptr), SW_HIDE);  // would never return inside a loop
     EXPECT_EQ(running, 0);
     EXPECT_EQ(canvas_dc, nullptr);
     UnregisterClassA("XXXRES", GetModuleHandleA(nullptr));
+}
+
+TEST(WindowMode, LeavesAClassThatItDidNotRegister) {
+    ASSERT_TRUE(take_class_name());
+    run_window_mode(GetModuleHandleA(nullptr), SW_HIDE);
+    EXPECT_TRUE(UnregisterClassA("XXXRES", GetModuleHandleA(nullptr)));  // still there to unregister
 }
 
 static HWND closed_window;

@@ -6,6 +6,8 @@ static const char class_name[] = "XXXRES";
 constexpr int window_width = 400;
 constexpr int window_height = 200;
 
+static ATOM registered_class;  // this run's class; 0 when the name was taken or never registered
+
 static bool register_class(HINSTANCE instance) {
     WNDCLASSEXA window_class{};
     window_class.cbSize = sizeof window_class;
@@ -17,7 +19,8 @@ static bool register_class(HINSTANCE instance) {
     window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     window_class.lpszClassName = class_name;
     window_class.hIconSm = LoadIconA(instance, class_name);
-    return RegisterClassExA(&window_class) != 0;
+    registered_class = RegisterClassExA(&window_class);
+    return registered_class != 0;
 }
 
 // Centred in the work area; its own left and top are deliberately not added.
@@ -36,6 +39,13 @@ static void draw_title_icon(HINSTANCE instance) {
     BitBlt(canvas_dc, 80, 80, 32, 32, canvas_dc, 30, 30, SRCCOPY);
 }
 
+// The screen stands in for a work area that cannot be read, so that the position is defined.
+static RECT work_area() {
+    RECT area;
+    if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) return area;
+    return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
 static void pump_one() {
     MSG message;
     if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) return;
@@ -45,16 +55,14 @@ static void pump_one() {
 
 bool open_window(HINSTANCE instance, int show_state) {
     if (!register_class(instance)) return false;
-    RECT area;
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
-    POINT at = window_position(area);
+    POINT at = window_position(work_area());
     main_window = CreateWindowExA(0, class_name, "brinq", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, at.x, at.y,
                                   window_width, window_height, nullptr, nullptr, instance, nullptr);
     if (!main_window) return false;
     pump_one();
     create_canvas(main_window);
     window_dc = GetDC(main_window);
-    if (!canvas_dc || !window_dc || !open_sprite_sheet(instance, window_dc)) return false;
+    if (!canvas_dc || !canvas_bitmap || !window_dc || !open_sprite_sheet(instance, window_dc)) return false;
     draw_frame();
     draw_title_icon(instance);
     show_instructions();
@@ -74,7 +82,8 @@ void close_window(HINSTANCE instance) {
     if (main_window) DestroyWindow(main_window);
     main_window = nullptr;
     running = 0;
-    UnregisterClassA(class_name, instance);
+    if (registered_class) UnregisterClassA(MAKEINTATOM(registered_class), instance);
+    registered_class = 0;
 }
 
 // Only running ends the loop: a WM_QUIT is neither dispatched nor a reason to stop.

@@ -17,7 +17,7 @@ void sweep_pattern(const char* pattern);
 void pump();
 // Gives the processor away for one millisecond at 1 ms timer resolution.
 void yield_1ms();
-// Escape pressed or the quit button held: sets abort_requested and says so.
+// Escape pressed, the quit button held or the window closing: sets abort_requested and says so.
 bool stop_requested();
 // Cleans the files and folders of one drop on the window and shows the result.
 void process_drop(HWND window, HDROP drop);

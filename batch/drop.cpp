@@ -63,6 +63,12 @@ static void run_drop(HWND window, HDROP drop) {
     present();
 }
 
+// The user closed the program meanwhile: the drop's handle is released and nothing cleaned.
+static void take_drop(HWND window, HDROP drop) {
+    if (running) run_drop(window, drop);
+    else DragFinish(drop);
+}
+
 void process_drop(HWND window, HDROP drop) {
     // A sweep works on process-wide state: a drop pumped in during a batch waits for its end.
     if (batch_busy) {
@@ -70,12 +76,11 @@ void process_drop(HWND window, HDROP drop) {
         return;
     }
     batch_busy = 1;
-    run_drop(window, drop);
+    take_drop(window, drop);
     while (!deferred_drops.empty()) {
         HDROP next = deferred_drops.front();
         deferred_drops.erase(deferred_drops.begin());
-        if (running) run_drop(window, next);
-        else DragFinish(next);  // the user closed the program meanwhile
+        take_drop(window, next);
     }
     batch_busy = 0;
 }

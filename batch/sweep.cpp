@@ -1,4 +1,5 @@
 // The folder sweep and the steps shared by every batch.
+#include "app/app.h"
 #include "batch/batch.h"
 #include "ui/ui.h"
 
@@ -26,6 +27,8 @@ void yield_1ms() {
 
 bool stop_requested() {
     if (GetAsyncKeyState(VK_ESCAPE) != 0) abort_requested = 1;
+    // Once the window is closing no further file is cleaned; the command line never sets running.
+    if (main_window && !running) abort_requested = 1;
     return abort_requested != 0;
 }
 

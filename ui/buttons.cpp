@@ -6,7 +6,7 @@
 Button button_table[button_count];
 RECT body_zone;
 
-static HBITMAP sprite_bitmap;       // the sheet "XXXRES_r0": normal cells on top, pressed below
+HBITMAP sprite_bitmap;
 static HDC sprite_dc;               // holds sprite_bitmap for the whole window-mode run
 static HGDIOBJ displaced_bitmap;    // what sprite_dc held before the sheet
 
@@ -20,11 +20,13 @@ bool open_sprite_sheet(HINSTANCE instance, HDC window_dc) {
     return sprite_bitmap && sprite_dc;
 }
 
+// The bitmap and its device context each on their own: a failed open may have made only one.
 void close_sprite_sheet() {
-    if (!sprite_dc) return;
-    SelectObject(sprite_dc, displaced_bitmap);
-    DeleteObject(sprite_bitmap);
-    DeleteDC(sprite_dc);
+    if (sprite_dc) {
+        SelectObject(sprite_dc, displaced_bitmap);
+        DeleteDC(sprite_dc);
+    }
+    if (sprite_bitmap) DeleteObject(sprite_bitmap);
     sprite_dc = nullptr;
     sprite_bitmap = nullptr;
 }

@@ -14,7 +14,7 @@ static HGDIOBJ previous_font;  // what canvas_dc held before ui_font
 static const char font_face[] = "\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E";
 
 void create_canvas(HWND window) {
-    RECT client;
+    RECT client{};
     GetClientRect(window, &client);
     client_width = client.right;
     client_height = client.bottom;
@@ -49,12 +49,14 @@ void present() {
     BitBlt(window_dc, 0, 0, client_width, client_height, canvas_dc, 0, 0, SRCCOPY);
 }
 
+// Each part on its own: a failed create_canvas may have made some of them.
 void release_canvas() {
-    if (!canvas_dc) return;
-    SelectObject(canvas_dc, previous_font);
-    DeleteObject(ui_font);
-    DeleteDC(canvas_dc);
-    DeleteObject(canvas_bitmap);
+    if (canvas_dc) {
+        SelectObject(canvas_dc, previous_font);
+        DeleteDC(canvas_dc);
+    }
+    if (ui_font) DeleteObject(ui_font);
+    if (canvas_bitmap) DeleteObject(canvas_bitmap);
     canvas_dc = nullptr;
     canvas_bitmap = nullptr;
     ui_font = nullptr;

@@ -39,6 +39,7 @@ enum { button_count = 5 };
 extern Button button_table[button_count];  // close, minimise, about, not in use, quit
 extern RECT body_zone;                     // a press here dismisses the about screen; right and bottom excluded
 extern uint8_t about_shown;                // the about screen is on the Canvas
+extern HBITMAP sprite_bitmap;              // the sheet "XXXRES_r0": normal cells on top, pressed below
 
 // Loads the sprite sheet "XXXRES_r0" into a memory device context of its own; false on failure.
 bool open_sprite_sheet(HINSTANCE instance, HDC window_dc);

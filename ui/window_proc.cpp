@@ -111,6 +111,13 @@ static LRESULT left_release(HWND window, UINT message, WPARAM w, LPARAM l) {
     return DefWindowProcA(window, message, w, l);
 }
 
+// Alt+F4 and the task bar's close act as the close button: the default handling would destroy
+// the window under a running batch, which goes on drawing into it. The teardown destroys it.
+static void close_from_system(HWND window) {
+    running = 0;
+    PostMessageA(window, WM_NULL, 0, 0);  // a close sent from another thread leaves GetMessageA waiting
+}
+
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM w, LPARAM l) {
     GetCursorPos(&cursor_point);
     ScreenToClient(window, &cursor_point);
@@ -118,6 +125,9 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM w, LPARAM l) {
     case WM_CREATE:
         DragAcceptFiles(window, TRUE);
         break;
+    case WM_CLOSE:
+        close_from_system(window);
+        return 0;
     case WM_DESTROY:
         running = 0;
         break;

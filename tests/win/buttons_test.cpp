@@ -150,3 +150,19 @@ TEST_F(Screen, LitAndErased) {
     draw_button(4);
     EXPECT_EQ(count_other(region(300, 150, 380, 182), 0x202020), 0);
 }
+
+// A device context that was deleted: making a compatible one from it fails.
+static HDC deleted_dc() {
+    HDC dc = CreateCompatibleDC(nullptr);
+    DeleteDC(dc);
+    return dc;
+}
+
+TEST(Buttons, ASheetLoadedBeforeItsDeviceContextFailedIsFreedOnClose) {
+    EXPECT_FALSE(open_sprite_sheet(GetModuleHandleA(nullptr), deleted_dc()));
+    HBITMAP loaded = sprite_bitmap;
+    ASSERT_NE(loaded, nullptr);
+    close_sprite_sheet();
+    EXPECT_EQ(GetObjectType(loaded), 0u);
+    EXPECT_EQ(sprite_bitmap, nullptr);
+}

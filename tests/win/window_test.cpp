@@ -4,6 +4,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/app.h"
@@ -208,12 +209,74 @@ TEST_F(Window, ADropDuringABatchWaitsForItsEnd) {
     EXPECT_EQ(batch_busy, 0);
 }
 
-TEST_F(Window, CloseDuringABatchEndsTheProgramOnlyAfterIt) {
+TEST_F(Window, CloseDuringABatchEndsItAfterTheFileInHand) {
     std::string a = image("a.png"), b = image("b.png"), c = image("c.png");
     at_message(1, [] { click(close_point); });
     drop({a, b, c});
     EXPECT_EQ(running, 0);
-    EXPECT_TRUE(cleaned("c.png"));
+    EXPECT_EQ(cleaned_order(), std::vector<std::string>{"a.png"});
+    EXPECT_FALSE(cleaned("c.png"));
+}
+
+// Alt+F4 and the task bar's close arrive as SC_CLOSE; the default handling would destroy the
+// window under the batch, which then draws into a dead device context.
+TEST_F(Window, ACloseFromTheSystemDuringADropEndsItAfterTheFileInHand) {
+    std::string a = image("a.png"), b = image("b.png"), c = image("c.png");
+    at_message(1, [] { SendMessageA(main_window, WM_SYSCOMMAND, SC_CLOSE, 0); });
+    drop({a, b, c});
+    EXPECT_TRUE(IsWindow(main_window));  // the teardown destroys it, after the loop
+    EXPECT_EQ(running, 0);
+    EXPECT_EQ(cleaned_order(), std::vector<std::string>{"a.png"});
+    EXPECT_FALSE(cleaned("b.png"));
+    EXPECT_FALSE(cleaned("c.png"));
+}
+
+TEST_F(Window, ACloseFromTheSystemDuringASweepCleansNoFurtherFileOfTheFolder) {
+    std::vector<std::string> names = {"photos/a.png", "photos/b.png", "photos/c.png"};
+    for (const std::string& name : names) image(name);
+    at_message(2, [] { SendMessageA(main_window, WM_CLOSE, 0, 0); });  // the first file is cleaned by then
+    drop({(folder / "photos").string()});
+    EXPECT_TRUE(IsWindow(main_window));
+    EXPECT_EQ(running, 0);
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [this](const std::string& n) { return cleaned(n); }), 1);
+    EXPECT_EQ(target_count, 1);
+}
+
+// Freed by DragFinish: the handle no longer names any memory.
+static bool released(HDROP drop) { return GlobalSize(drop) == 0; }
+
+// The quit press stops the queued drop in hand; its release, which clears running, comes only
+// once the next queued drop has begun.
+TEST_F(Window, AQuitDuringQueuedDropsCleansNoFileAfterItsRelease) {
+    std::string a = image("a.png"), b1 = image("b1.png"), b2 = image("b2.png");
+    std::string c1 = image("c1.png"), c2 = image("c2.png"), c3 = image("c3.png");
+    HDROP queued[2] = {make_drop({b1, b2}), make_drop({c1, c2, c3})};
+    at_message(1, [&queued] {
+        for (HDROP d : queued) SendMessageA(main_window, WM_DROPFILES, reinterpret_cast<WPARAM>(d), 0);
+    });
+    at_message(2, [] { left_press(quit_point); });
+    at_message(3, [] { left_release(quit_point); });
+    drop({a});
+    EXPECT_EQ(running, 0);
+    EXPECT_EQ(cleaned_order(), (std::vector<std::string>{"a.png", "b1.png", "c1.png"}));
+    EXPECT_FALSE(cleaned("b2.png"));
+    EXPECT_FALSE(cleaned("c2.png"));
+    EXPECT_FALSE(cleaned("c3.png"));
+    EXPECT_TRUE(released(queued[0]));
+    EXPECT_TRUE(released(queued[1]));
+}
+
+TEST_F(Window, ADropQueuedWhenTheProgramClosesIsReleasedUncleaned) {
+    std::string a = image("a.png"), b = image("b.png");
+    HDROP queued = make_drop({b});
+    at_message(1, [queued] {
+        SendMessageA(main_window, WM_DROPFILES, reinterpret_cast<WPARAM>(queued), 0);
+        click(close_point);
+    });
+    drop({a});
+    EXPECT_TRUE(cleaned("a.png"));
+    EXPECT_FALSE(cleaned("b.png"));
+    EXPECT_TRUE(released(queued));
 }
 
 TEST_F(Window, QuitDuringABatchStopsItAndEndsTheProgram) {
@@ -300,15 +363,59 @@ TEST(WindowPosition, IsMeasuredFromTheScreensEdgeWhateverTheWorkAreasLeft) {
     EXPECT_EQ(at.y, 768 / 2 - 100);
 }
 
-TEST(WindowMode, EndsWithoutALoopWhenTheWindowCannotBeMade) {
+// The window's class name, taken by someone else before the window mode starts.
+static bool take_class_name() {
     WNDCLASSEXA taken{};
     taken.cbSize = sizeof taken;
     taken.lpfnWndProc = DefWindowProcA;
     taken.hInstance = GetModuleHandleA(nullptr);
     taken.lpszClassName = "XXXRES";
-    ASSERT_NE(RegisterClassExA(&taken), 0);
+    return RegisterClassExA(&taken) != 0;
+}
+
+TEST(WindowMode, EndsWithoutALoopWhenTheWindowCannotBeMade) {
+    ASSERT_TRUE(take_class_name());
     run_window_mode(GetModuleHandleA(nullptr), SW_HIDE);  // would never return inside a loop
     EXPECT_EQ(running, 0);
     EXPECT_EQ(canvas_dc, nullptr);
     UnregisterClassA("XXXRES", GetModuleHandleA(nullptr));
+}
+
+TEST(WindowMode, LeavesAClassThatItDidNotRegister) {
+    ASSERT_TRUE(take_class_name());
+    run_window_mode(GetModuleHandleA(nullptr), SW_HIDE);
+    EXPECT_TRUE(UnregisterClassA("XXXRES", GetModuleHandleA(nullptr)));  // still there to unregister
+}
+
+static HWND closed_window;
+
+// Sends the close from a thread of its own, as the task bar does, once the window shows; then
+// posts a message of its own, which an idle loop must not need to notice the close.
+static DWORD WINAPI close_from_outside(LPVOID main_thread) {
+    for (int i = 0; i < 500 && !closed_window; i++) {
+        HWND window = FindWindowA("XXXRES", "brinq");
+        DWORD owner = 0;
+        if (window) GetWindowThreadProcessId(window, &owner);
+        if (window && owner == GetCurrentProcessId() && IsWindowVisible(window)) closed_window = window;
+        else Sleep(10);
+    }
+    if (closed_window) SendMessageA(closed_window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostThreadMessageA(static_cast<DWORD>(reinterpret_cast<uintptr_t>(main_thread)), WM_APP, 0, 0);
+    return 0;
+}
+
+TEST(WindowMode, EndsOnACloseFromTheSystemWithNoBatchRunning) {
+    closed_window = nullptr;
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue, for the helper's post
+    LPVOID main_thread = reinterpret_cast<LPVOID>(uintptr_t(GetCurrentThreadId()));
+    HANDLE helper = CreateThread(nullptr, 0, close_from_outside, main_thread, 0, nullptr);
+    run_window_mode(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
+    WaitForSingleObject(helper, INFINITE);
+    CloseHandle(helper);
+    ASSERT_NE(closed_window, nullptr);
+    EXPECT_FALSE(IsWindow(closed_window));
+    EXPECT_EQ(main_window, nullptr);
+    // The loop ended on the close itself, so the helper's later message is still waiting.
+    EXPECT_TRUE(PeekMessageA(&message, nullptr, WM_APP, WM_APP, PM_REMOVE));
 }

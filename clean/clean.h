@@ -62,3 +62,6 @@ bool close_temp_stream(bool complete);
 // Windows only: cleans source_path in place and puts its file times back. One process at a
 // time cleans through a temporary path; others wait for the file in hand.
 void clean_file();
+// The machine-wide name of temp_path's mutex, the same for every spelling of its folder (its
+// long form, upper-cased, hashed); false when temp_path has no folder.
+bool temp_lock_name(wchar_t* name, size_t name_size);

@@ -24,9 +24,7 @@ static uint64_t size_of(const BY_HANDLE_FILE_INFORMATION& info) {
     return (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
 }
 
-// One name for every spelling of the temporary file: its folder's long form, upper-cased,
-// hashed into a name the other sessions' processes see too.
-static bool lock_name(wchar_t* name, size_t name_size) {
+bool temp_lock_name(wchar_t* name, size_t name_size) {
     wchar_t path[path_size], folder[1024];
     if (!MultiByteToWideChar(CP_ACP, 0, temp_path, -1, path, path_size)) return false;
     wchar_t* file_name = wcsrchr(path, L'\\');
@@ -64,7 +62,7 @@ static bool find_lock() {
     if (temp_lock) CloseHandle(temp_lock);
     temp_lock = nullptr;
     wchar_t name[64];
-    if (!lock_name(name, 64)) return false;
+    if (!temp_lock_name(name, 64)) return false;
     temp_lock = create_lock(name);
     strcpy(locked_path, temp_path);
     return temp_lock != nullptr;

@@ -1,5 +1,7 @@
-"""Times brinq.exe against cp -r, jhead -purejpg and exiftool on the corpus. Expects Wine's
-prefix to be warm (bench/run.sh starts it). A benchmark: it measures and prints, asserts nothing."""
+"""Times brinq.exe against cp -r, the floor (bench/floor.cpp), jhead -purejpg and exiftool on the
+corpus; with --profile, where brinq.exe's time on the JPEG part goes beyond the floor. Expects
+Wine's prefix to be warm and floor.exe built (bench/run.sh does both). A benchmark: it measures
+and prints, asserts nothing."""
 import os
 import shutil
 import statistics
@@ -13,6 +15,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 BRINQ = os.path.join(ROOT, "build", "windows", "brinq.exe")
 SCRATCH = os.path.join(ROOT, "build", "bench")
+FLOOR = os.path.join(SCRATCH, "floor.exe")
 CORPUS = os.path.join(SCRATCH, "corpus")
 WORK = os.path.join(SCRATCH, "work")
 PARTS = ("jpeg", "png", "psd")
@@ -70,9 +73,15 @@ def ensure_corpus():
     print("corpus: built in %.0f s" % (time.perf_counter() - start))
 
 
-def brinq_runs(folders):
-    """One brinq.exe per folder, so that the JPEG part has its own time."""
-    return {part: timed(["wine", BRINQ, windows_path(os.path.join(WORK, part))]) for part in folders}
+def wine_runs(exe, folders, switches=()):
+    """One run per folder, so that each part has its own time."""
+    return {part: timed(["wine", exe] + list(switches) + [windows_path(os.path.join(WORK, part))])
+            for part in folders}
+
+
+def exiftool_runs(folders):
+    return {part: timed(["exiftool", "-q", "-q", "-all=", "-overwrite_original", os.path.join(WORK, part)])
+            for part in folders}
 
 
 def max_rss_kb(args):
@@ -97,9 +106,11 @@ def main():
 
     # Warm-up: Wine's own files and brinq.exe's pages in the cache.
     fresh_copy({"jpeg": everything["jpeg"][:1]})
-    brinq_runs(["jpeg"])
+    wine_runs(BRINQ, ["jpeg"])
+    wine_runs(FLOOR, ["jpeg"])
 
-    times = {k: [] for k in ("cp", "brinq", "brinq_jpeg", "brinq_png", "brinq_psd", "jhead", "exiftool")}
+    times = {k: [] for k in ["cp", "brinq", "floor", "jhead", "exiftool"] +
+             [tool + "_" + part for tool in ("brinq", "floor", "exiftool") for part in PARTS]}
     removed = {}
     for r in range(ROUNDS):
         # The I/O floor: the same bytes copied once.
@@ -108,29 +119,32 @@ def main():
         times["cp"].append(timed(["cp", "-r", CORPUS, WORK]))
 
         fresh_copy(everything)
-        runs = brinq_runs(PARTS)
+        add_runs(times, "brinq", wine_runs(BRINQ, PARTS))
         removed["brinq"] = removed_bytes(total)
-        for part in PARTS:
-            times["brinq_" + part].append(runs[part])
-        times["brinq"].append(sum(runs.values()))
+
+        fresh_copy(everything)
+        add_runs(times, "floor", wine_runs(FLOOR, PARTS))
 
         fresh_copy({"jpeg": everything["jpeg"]})
         times["jhead"].append(timed(["jhead", "-purejpg"] + files_of(os.path.join(WORK, "jpeg"))))
         removed["jhead"] = removed_bytes(jpeg_bytes)
 
         fresh_copy(subset)
-        times["exiftool"].append(timed(["exiftool", "-q", "-q", "-all=", "-overwrite_original", "-r", WORK]))
+        add_runs(times, "exiftool", exiftool_runs(PARTS))
         removed["exiftool"] = removed_bytes(subset_bytes)
-        print("round %d: %s" % (r + 1, "  ".join("%s %.2fs" % (k, v[-1]) for k, v in times.items())),
-              flush=True)
+        print("round %d: %s" % (r + 1, "  ".join("%s %.2fs" % (k, times[k][-1]) for k in
+                                                 ("cp", "brinq", "floor", "jhead", "exiftool"))), flush=True)
 
     median = {k: statistics.median(v) for k, v in times.items()}
+    # exiftool's time for a whole part, scaled by bytes from its share of that part
+    exiftool_scaled = {part: median["exiftool_" + part] * bytes_all[part] / size_of(subset[part])
+                       for part in PARTS}
     rows = [
         ("cp -r", "corpus", total, median["cp"], "-"),
+        ("floor.exe", "corpus", total, median["floor"], "-"),
         ("brinq.exe", "corpus", total, median["brinq"], removed["brinq"]),
-        ("  brinq.exe", "JPEG part", jpeg_bytes, median["brinq_jpeg"], "-"),
-        ("  brinq.exe", "PNG part", bytes_all["png"], median["brinq_png"], "-"),
-        ("  brinq.exe", "PSD part", bytes_all["psd"], median["brinq_psd"], "-"),
+    ] + [("  " + exe, part.upper() + " part", bytes_all[part], median[tool + "_" + part], "-")
+         for part in PARTS for tool, exe in (("floor", "floor.exe"), ("brinq", "brinq.exe"))] + [
         ("jhead -purejpg", "JPEG part", jpeg_bytes, median["jhead"], removed["jhead"]),
         ("exiftool -all=", "1/%d subset" % EXIFTOOL_SHARE, subset_bytes, median["exiftool"], removed["exiftool"]),
     ]
@@ -139,8 +153,16 @@ def main():
     print("%-16s %-12s %10s %10s %10s %14s" % ("tool", "files", "MB", "median s", "MB/s", "bytes removed"))
     for tool, files, size, seconds, gone in rows:
         print("%-16s %-12s %10.1f %10.3f %10.1f %14s" % (tool, files, size / 1e6, seconds, size / 1e6 / seconds, gone))
-    print("exiftool ran on %.1f of %.1f MB (every %dth file of each part); its time is scaled by bytes" % (
-        subset_bytes / 1e6, total / 1e6, EXIFTOOL_SHARE))
+    print("exiftool ran on %.1f of %.1f MB (every %dth file of each part, one run per part); its time is"
+          " scaled by bytes" % (subset_bytes / 1e6, total / 1e6, EXIFTOOL_SHARE))
+    print()
+    print("%-6s %10s %10s %14s %12s %16s" % ("part", "brinq s", "floor s", "exiftool s*", "brinq/floor",
+                                              "brinq/exiftool"))
+    for part in PARTS:
+        brinq = median["brinq_" + part]
+        print("%-6s %10.3f %10.3f %14.3f %12.3f %16.3f" % (part.upper(), brinq, median["floor_" + part],
+              exiftool_scaled[part], brinq / median["floor_" + part], brinq / exiftool_scaled[part]))
+    print("* scaled from its share of the part")
 
     # Peak memory: one brinq.exe over the whole corpus, against one that finds nothing to do.
     fresh_copy(everything)
@@ -150,11 +172,70 @@ def main():
           " largest file %.2f MB)" % (peak / 1024, idle / 1024, largest / 1e6))
     shutil.rmtree(WORK, ignore_errors=True)
 
-    exiftool_scaled = median["exiftool"] * total / subset_bytes
-    print("brinq_vs_cp=%.2f brinq_vs_jhead=%.2f brinq_vs_exiftool=%.3f" % (
-        median["brinq"] / median["cp"], median["brinq_jpeg"] / median["jhead"],
-        median["brinq"] / exiftool_scaled))
+    print("brinq_vs_cp=%.2f brinq_vs_jhead=%.2f brinq_vs_exiftool=%.3f brinq_vs_floor=%.3f"
+          " brinq_vs_floor_jpeg=%.3f" % (
+              median["brinq"] / median["cp"], median["brinq_jpeg"] / median["jhead"],
+              median["brinq"] / sum(exiftool_scaled.values()), median["brinq"] / median["floor"],
+              median["brinq_jpeg"] / median["floor_jpeg"]))
+
+
+def add_runs(times, tool, runs):
+    for part, seconds in runs.items():
+        times[tool + "_" + part].append(seconds)
+    times[tool].append(sum(runs.values()))
+
+
+# Each of the floor's switches adds one thing brinq.exe does besides (bench/floor.cpp).
+PROFILE_STEPS = [
+    ("floor", []),
+    ("+ measure handle, attributes", ["-m"]),
+    ("+ zeroed WorkBuffer", ["-w"]),
+    ("+ a filter's pieces, streams", ["-s"]),
+    ("+ CopyFileA, not in place", ["-c"]),
+    ("in-place design: -m -w -s", ["-mws"]),
+    ("today's I/O: -m -w -s -c", ["-mwsc"]),
+]
+
+
+def profile():
+    ensure_corpus()
+    jpegs = {"jpeg": files_of(os.path.join(CORPUS, "jpeg"))}
+    count = len(jpegs["jpeg"])
+    print("profile on the JPEG part: %d files, %.1f MB, %d rounds" % (count, size_of(jpegs["jpeg"]) / 1e6, ROUNDS))
+    fresh_copy({"jpeg": jpegs["jpeg"][:1]})
+    wine_runs(BRINQ, ["jpeg"])
+    wine_runs(FLOOR, ["jpeg"])
+    steps = PROFILE_STEPS + [("brinq.exe", None)]
+    times = {name: [] for name, _ in steps}
+    starts = {"floor.exe": [], "brinq.exe": []}
+    empty = os.path.join(SCRATCH, "empty")
+    os.makedirs(empty, exist_ok=True)
+    for r in range(ROUNDS):
+        for name, switches in steps:
+            fresh_copy(jpegs)
+            runs = wine_runs(BRINQ, ["jpeg"]) if switches is None else wine_runs(FLOOR, ["jpeg"], switches)
+            times[name].append(runs["jpeg"])
+        for exe, path in (("floor.exe", FLOOR), ("brinq.exe", BRINQ)):
+            starts[exe].append(timed(["wine", path, windows_path(empty)]))
+        print("round %d: %s" % (r + 1, "  ".join("%.0f" % (v[-1] * 1000) for v in times.values())), flush=True)
+
+    median = {name: statistics.median(v) * 1000 for name, v in times.items()}
+    base = median["floor"]
+    print()
+    print("medians in ms, each run on a fresh copy of the JPEG part")
+    print("%-32s %10s %10s %14s %14s" % ("step", "ms", "ms/file", "over floor ms", "over floor/file"))
+    for name, _ in steps:
+        print("%-32s %10.1f %10.2f %14.1f %14.2f" % (name, median[name], median[name] / count,
+                                                    median[name] - base, (median[name] - base) / count))
+    start = {exe: statistics.median(v) * 1000 for exe, v in starts.items()}
+    print("process start (a run on an empty folder): floor.exe %.1f ms, brinq.exe %.1f ms, difference"
+          " %.1f ms a run" % (start["floor.exe"], start["brinq.exe"], start["brinq.exe"] - start["floor.exe"]))
+    rest = median["brinq.exe"] - median["in-place design: -m -w -s"]
+    print("brinq.exe beyond the in-place design's I/O: %.1f ms (%.1f of it the start's difference); beyond"
+          " today's I/O: %.1f ms" % (rest, start["brinq.exe"] - start["floor.exe"],
+                                     median["brinq.exe"] - median["today's I/O: -m -w -s -c"]))
+    shutil.rmtree(WORK, ignore_errors=True)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(profile() if sys.argv[1:] == ["--profile"] else main())

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Benchmark: builds a corpus of about 330 MB once (build/bench/corpus), then times cp -r,
-# brinq.exe under Wine, jhead -purejpg and exiftool on fresh copies of it, several rounds.
-# Prints median MB/s, brinq.exe's peak memory and, last, the ratios of the median times.
+# the floor (bench/floor.cpp) and brinq.exe under Wine, jhead -purejpg and exiftool on fresh
+# copies of it, several rounds (BENCH_ROUNDS, 5). Prints median MB/s, each part against the
+# floor and exiftool, brinq.exe's peak memory and, last, the ratios of the median times.
+# With --profile: where brinq.exe's time on the JPEG part goes beyond the floor, step by step.
 set -euo pipefail
 cd "$(dirname "$(realpath "$0")")/.."
 
@@ -9,6 +11,8 @@ scripts/install-deps.sh build samples bench >&2
 [ -f build/windows/CMakeCache.txt ] ||
   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
 cmake --build build/windows -j2 --target brinq >/dev/null
+mkdir -p build/bench
+x86_64-w64-mingw32-g++-posix -O2 -static -mwindows -Wall -Wextra -o build/bench/floor.exe bench/floor.cpp -lwinmm
 
 source scripts/wine-env.sh
 # Wine's server quits a few seconds after its last client; between brinq.exe's turns that
@@ -16,4 +20,4 @@ source scripts/wine-env.sh
 wineserver -p 2>/dev/null || true
 start_wine
 trap stop_wine_and_display EXIT
-PYTHONDONTWRITEBYTECODE=1 python3 bench/bench.py
+PYTHONDONTWRITEBYTECODE=1 python3 bench/bench.py "$@"

@@ -1,0 +1,178 @@
+// The benchmark's floor: for each file only the I/O that cleaning it in place cannot do
+// without. Size and times through an exclusive handle, one read of the whole file, the
+// temporary file written beside the program with the file's own bytes, read back in one read
+// and written over the source in place, the temporary file deleted, the times put back, the
+// 1 ms yield. Folder arguments are swept one level deep.
+//
+// Switches, before the paths, each add one thing that brinq.exe does besides:
+//   -m  the reduced copy measured through a handle of its own, the source's attributes asked
+//   -w  the zero-filled WorkBuffer: capacity + 4 bytes, at least 2,000,000, grown when a file
+//       is larger, released at the start and end of each folder
+//   -s  the source read and the copy written in a JPEG filter's pieces, through the streams'
+//       buffers: head bytes, each leading segment's marker, length and body, then the rest
+//   -c  CopyFileA over the source instead of the write in place (and no read-back)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static bool measure_copy;         // -m
+static bool zeroed_work_buffer;   // -w
+static bool filter_pieces;        // -s
+static bool copy_file;            // -c
+static unsigned char* buffer;     // the file's bytes, reused from file to file
+static size_t buffer_size;        // what buffer holds room for
+static char temp_path[MAX_PATH];  // beside the program
+
+static void release_buffer() {
+    if (!buffer) return;
+    if (zeroed_work_buffer) HeapFree(GetProcessHeap(), 0, buffer);
+    else free(buffer);
+    buffer = nullptr;
+    buffer_size = 0;
+}
+
+static bool ensure_buffer(size_t size) {
+    if (zeroed_work_buffer && size < 2000000) size = 2000000;
+    if (buffer && buffer_size >= size) return true;
+    release_buffer();
+    buffer = static_cast<unsigned char*>(zeroed_work_buffer ? HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size + 4)
+                                                            : malloc(size));
+    buffer_size = buffer ? size : 0;
+    return buffer != nullptr;
+}
+
+static HANDLE open_existing(const char* path, DWORD access) {
+    return CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+static bool move_piece(FILE* from, FILE* to, size_t at, size_t n) {
+    return n == 0 || (fread(buffer + at, n, 1, from) == 1 && fwrite(buffer + at, n, 1, to) == 1);
+}
+
+static size_t be16_at(size_t at) { return size_t(buffer[at]) << 8 | buffer[at + 1]; }
+
+// The pieces a JPEG filter reads: 4 and 6 head bytes, the rest of the first segment, then
+// marker, length and body of each segment up to the scan, whose rest goes in one piece.
+// Any other file: 4 head bytes, then the rest.
+static bool move_in_pieces(FILE* from, FILE* to, size_t size) {
+    if (size < 10) return move_piece(from, to, 0, size);
+    if (!move_piece(from, to, 0, 4)) return false;
+    if (buffer[0] != 0xFF) return move_piece(from, to, 4, size - 4);
+    if (!move_piece(from, to, 4, 6)) return false;
+    size_t at = 4 + be16_at(4);
+    if (at < 10 || at > size || !move_piece(from, to, 10, at - 10)) return false;
+    while (size - at >= 4) {
+        if (!move_piece(from, to, at, 2)) return false;
+        at += 2;
+        if (buffer[at - 2] != 0xFF || (buffer[at - 1] >= 0xD0 && buffer[at - 1] <= 0xDA)) break;
+        if (!move_piece(from, to, at, 2)) return false;
+        size_t length = be16_at(at);
+        if (length < 2 || length > size - at) return false;
+        if (!move_piece(from, to, at + 2, length - 2)) return false;
+        at += length;
+    }
+    return move_piece(from, to, at, size - at);
+}
+
+// The source's bytes, read and written to the temporary file.
+static bool write_temp_copy(const char* path, size_t size) {
+    FILE* from = fopen(path, "rb");
+    if (!from) return false;
+    FILE* to = fopen(temp_path, "wb");
+    bool moved = to && (filter_pieces ? move_in_pieces(from, to, size) : move_piece(from, to, 0, size));
+    fclose(from);
+    return to && fclose(to) == 0 && moved;
+}
+
+static bool temp_copy_measured() {
+    HANDLE file = open_existing(temp_path, GENERIC_WRITE);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER length;
+    bool ok = GetFileSizeEx(file, &length);
+    CloseHandle(file);
+    return ok && GetFileAttributesA(temp_path) != INVALID_FILE_ATTRIBUTES;
+}
+
+static bool write_in_place(const char* path, size_t size) {
+    FILE* copy = fopen(temp_path, "rb");
+    if (!copy) return false;
+    bool read = fread(buffer, size, 1, copy) == 1;
+    fclose(copy);
+    HANDLE file = open_existing(path, GENERIC_WRITE);
+    if (!read || file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    bool ok = WriteFile(file, buffer, DWORD(size), &written, nullptr) && written == size && SetEndOfFile(file);
+    CloseHandle(file);
+    return ok;
+}
+
+static void put_times_back(const char* path, const BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE file = open_existing(path, GENERIC_WRITE);
+    if (file == INVALID_HANDLE_VALUE) return;
+    SetFileTime(file, &info->ftCreationTime, nullptr, &info->ftLastWriteTime);
+    CloseHandle(file);
+}
+
+static void floor_file(const char* path) {
+    HANDLE file = open_existing(path, GENERIC_READ);
+    if (file == INVALID_HANDLE_VALUE) return;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool ok = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!ok || info.nFileSizeHigh != 0 || !ensure_buffer(info.nFileSizeLow)) return;
+    size_t size = info.nFileSizeLow;
+    if (write_temp_copy(path, size) && (!measure_copy || temp_copy_measured())) {
+        if (copy_file) CopyFileA(temp_path, path, FALSE);
+        else write_in_place(path, size);
+    }
+    DeleteFileA(temp_path);
+    put_times_back(path, &info);
+    timeBeginPeriod(1);
+    Sleep(1);
+    timeEndPeriod(1);
+}
+
+static void floor_folder(const char* folder) {
+    char path[MAX_PATH];
+    if (snprintf(path, sizeof path, "%s\\*", folder) >= int(sizeof path)) return;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(path, &entry);
+    if (find == INVALID_HANDLE_VALUE) return;
+    if (zeroed_work_buffer) release_buffer();
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        if (snprintf(path, sizeof path, "%s\\%s", folder, entry.cFileName) < int(sizeof path)) floor_file(path);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    if (zeroed_work_buffer) release_buffer();
+}
+
+static bool take_switch(const char* argument) {
+    if (argument[0] != '-') return false;
+    for (const char* s = argument + 1; *s; s++) {
+        measure_copy |= *s == 'm';
+        zeroed_work_buffer |= *s == 'w';
+        filter_pieces |= *s == 's';
+        copy_file |= *s == 'c';
+    }
+    return true;
+}
+
+int main(int argc, char** argv) {
+    DWORD length = GetModuleFileNameA(nullptr, temp_path, MAX_PATH);
+    char* name = strrchr(temp_path, '\\');
+    if (length == 0 || length >= MAX_PATH - 16 || !name) return 1;
+    strcpy(name + 1, "floor.tmp");
+    int i = 1;
+    while (i < argc && take_switch(argv[i])) i++;
+    for (; i < argc; i++) {
+        DWORD attributes = GetFileAttributesA(argv[i]);
+        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) floor_folder(argv[i]);
+        else floor_file(argv[i]);
+    }
+    release_buffer();
+    return 0;
+}

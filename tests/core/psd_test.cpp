@@ -182,4 +182,38 @@ TEST(Psd, FileEndingInsideTheRestIsCopiedAsItStands) {
     }
 }
 
+// The filter reads the source twice, opening it anew in between: `first` stands for the file
+// as pass 1 measures it and `second` for the one another program saved before pass 2.
+static Reduction reduce_changed_between_passes(const Bytes& first, const Bytes& second) {
+    std::filesystem::path folder = scratch_folder();
+    write_file(folder / "first.psd", first);
+    write_file(folder / "second.psd", second);
+    snprintf(source_path, sizeof source_path, "%s", (folder / "second.psd").string().c_str());
+    snprintf(temp_path, sizeof temp_path, "%s", (folder / "temp.tmp").string().c_str());
+    source_size = int32_t(first.size());
+    if (work_buffer.capacity < min_work_buffer) allocate_work_buffer(min_work_buffer);
+    source_stream = fopen((folder / "first.psd").string().c_str(), "rb");
+    EXPECT_TRUE(source_stream && read_block(work_buffer.data, 4));
+    Reduction result = filter_psd() ? complete_copy : no_copy;
+    if (source_stream) fclose(source_stream);
+    source_stream = nullptr;
+    std::filesystem::remove_all(folder);
+    return result;
+}
+
+TEST(Psd, ASourceChangedBetweenThePassesGivesNoCopy) {
+    Bytes kept_small = psd_block(1005, "", noise(16, 60)) + psd_block(1036, "", noise(100, 61));
+    Bytes kept_large = psd_block(1036, "", noise(16, 62)) + psd_block(1005, "", noise(100, 63));
+    Bytes first = psd_file({}, kept_small, layers_and_image);
+    // The same section length with other blocks kept: they would not add up to the new length.
+    EXPECT_EQ(reduce_changed_between_passes(first, psd_file({}, kept_large, layers_and_image)), no_copy);
+    // A longer rest: the copy would end where the first file ended.
+    EXPECT_EQ(reduce_changed_between_passes(first, psd_file({}, kept_small, noise(300, 64))), no_copy);
+    // Other lengths in front of the section.
+    EXPECT_EQ(reduce_changed_between_passes(first, psd_file({1, 2}, kept_small, first_bytes(layers_and_image, 198))),
+              no_copy);
+    EXPECT_EQ(reduce_changed_between_passes(first, psd_file({}, kept_small + resolution, layers_and_image)), no_copy);
+    EXPECT_EQ(reduce_changed_between_passes(first, first), complete_copy);
+}
+
 }  // namespace

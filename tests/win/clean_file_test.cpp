@@ -1,7 +1,13 @@
 // Cleaning real files in place: replacement, file times, counters, and files left alone.
 #include <gtest/gtest.h>
 
+#include "batch/batch.h"
 #include "tests/win/win_fixture.h"
+
+#include <atomic>
+#include <cctype>
+#include <cwchar>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -206,3 +212,88 @@ TEST_P(CleanRegression, EndsAsItWasOrAsTheCompleteCopy) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Defects, CleanRegression, testing::ValuesIn(regression_files()), regression_name);
+
+// Another process cleaning through the same temporary file, played by a thread of the test
+// that holds the temporary file's mutex until `release` is set.
+class CleanFileLock : public CleanFile {
+protected:
+    void hold_lock() {
+        wchar_t name[64];
+        ASSERT_TRUE(temp_lock_name(name, 64));
+        HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        holder = std::thread([this, name, taken] {
+            HANDLE lock = CreateMutexW(nullptr, FALSE, name);
+            WaitForSingleObject(lock, INFINITE);
+            SetEvent(taken);
+            while (!release) Sleep(5);
+            ReleaseMutex(lock);
+            CloseHandle(lock);
+        });
+        WaitForSingleObject(taken, INFINITE);
+        CloseHandle(taken);
+    }
+    void TearDown() override {
+        release = true;
+        if (holder.joinable()) holder.join();
+        abort_requested = 0;
+        CleanFile::TearDown();
+    }
+    std::thread holder;
+    std::atomic<bool> release{false};
+};
+
+static std::atomic<int> timer_calls;
+static std::atomic<bool>* release_on_third_call;
+static bool stop_on_third_call;
+
+// A message that arrives while clean_file waits: the third one lets the other side go, or
+// stands for a press on the quit button.
+static void CALLBACK on_timer(HWND, UINT, UINT_PTR, DWORD) {
+    if (++timer_calls != 3) return;
+    if (stop_on_third_call) abort_requested = 1;
+    else *release_on_third_call = true;
+}
+
+TEST_F(CleanFileLock, WaitsForTheFileInHandOfAnotherProcessAndPumpsMeanwhile) {
+    fs::path path = source(png_with_phys());
+    hold_lock();
+    timer_calls = 0;
+    release_on_third_call = &release;
+    stop_on_third_call = false;
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, on_timer);
+    clean(path);
+    KillTimer(nullptr, timer);
+    EXPECT_GE(timer_calls, 3);  // it waited, and messages went on meanwhile
+    EXPECT_EQ(read_file(path), png_without_phys());
+    EXPECT_EQ(changed_count, 1);
+    EXPECT_FALSE(temp_left());
+}
+
+TEST_F(CleanFileLock, AStopWhileWaitingLeavesTheFileAlone) {
+    fs::path path = source(png_with_phys());
+    write_file(temp_path, text_bytes("the other process's copy"));
+    hold_lock();
+    timer_calls = 0;
+    stop_on_third_call = true;
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, on_timer);
+    clean(path);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(timer_calls, 3);
+    EXPECT_TRUE(abort_requested);
+    EXPECT_EQ(read_file(path), png_with_phys());
+    EXPECT_EQ(read_file(temp_path), text_bytes("the other process's copy"));
+    EXPECT_EQ(target_count, 0);
+}
+
+// Two spellings of one folder meet at one mutex; another folder has its own.
+TEST_F(CleanFile, NamesTheMutexAfterTheFolderWhateverItsSpelling) {
+    wchar_t name[64], upper[64], other[64];
+    ASSERT_TRUE(temp_lock_name(name, 64));
+    for (char* p = temp_path; *p; p++) *p = char(toupper(static_cast<unsigned char>(*p)));
+    ASSERT_TRUE(temp_lock_name(upper, 64));
+    use_temp_folder(folder / "sub");
+    ASSERT_TRUE(temp_lock_name(other, 64));
+    EXPECT_STREQ(name, upper);
+    EXPECT_STRNE(name, other);
+    EXPECT_EQ(wcsncmp(name, L"Global\\", 7), 0);
+}

@@ -13,8 +13,9 @@ extern HDC window_dc;            // main_window's device context, held until tea
 // Fills exe_dir and temp_path from the executable's own path and zeroes the counters;
 // false when the folder is too long to hold the temporary name.
 bool start_up();
-// Cleans every argument after the program name in turn, without a window.
-void run_command_line(int argc, char** argv);
+// Cleans every argument after the program name in turn, without a window; an argument that
+// the code page cannot spell goes in as its short path, one that has none is passed over.
+void run_command_line(int argc, wchar_t** argv);
 // Shows the window and runs the message loop until running is cleared.
 void run_window_mode(HINSTANCE instance, int show_state);
 // The window up to its message loop, and its teardown in reverse order; open_window is false

@@ -46,9 +46,10 @@ static void clean_argument(const char* argument) {
     sweep_folder();
 }
 
-void run_command_line(int argc, char** argv) {
+void run_command_line(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; i++) {
-        clean_argument(argv[i]);
+        char argument[path_size];
+        if (ansi_path(argv[i], argument)) clean_argument(argument);
         pump();
         if (GetAsyncKeyState(VK_ESCAPE) != 0) break;
     }

@@ -9,6 +9,12 @@ extern char folder_path[path_size];  // the folder that sweep_folder sweeps
 extern uint8_t abort_requested;      // ends a batch: Escape, or a press on the quit button
 extern uint8_t batch_busy;           // a drop batch is running; later drops wait for its end
 
+// A name the system gives in UTF-16 as the code page spells it, when it converts there and
+// back unchanged and fits a path buffer.
+bool spell_ansi(const wchar_t* wide, char* to);
+// A path the system gives in UTF-16 as the code page spells it, else as its short form, which
+// the code page always spells; false when neither is to be had.
+bool ansi_path(const wchar_t* wide, char* to);
 // Cleans the image files that lie directly in folder_path, pattern by pattern.
 void sweep_folder();
 // Cleans the files of folder_path that match one pattern; subfolders are passed over.

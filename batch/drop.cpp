@@ -27,8 +27,9 @@ static void show_dropped_file(const char* path) {
 
 // One dropped item into source_path; false for a path longer than a path buffer holds.
 static bool query_item(HDROP drop, UINT index) {
-    if (DragQueryFileA(drop, index, nullptr, 0) >= path_size) return false;
-    return DragQueryFileA(drop, index, source_path, path_size) != 0;
+    wchar_t path[path_size];
+    if (DragQueryFileW(drop, index, nullptr, 0) >= path_size) return false;
+    return DragQueryFileW(drop, index, path, path_size) != 0 && ansi_path(path, source_path);
 }
 
 static void clean_item() {

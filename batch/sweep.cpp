@@ -4,6 +4,7 @@
 #include "ui/ui.h"
 
 #include <cstring>
+#include <cwchar>
 
 char folder_path[path_size];
 uint8_t abort_requested;
@@ -40,6 +41,28 @@ void show_progress(const char* name) {
     present();
 }
 
+// The round trip alone tells a lossless spelling: a replaced or best-fitted letter comes back
+// as another one, and it works for every code page, UTF-8 included.
+bool spell_ansi(const wchar_t* wide, char* to) {
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, to, path_size, nullptr, nullptr) == 0) return false;
+    wchar_t back[path_size];
+    if (MultiByteToWideChar(CP_ACP, 0, to, -1, back, path_size) == 0) return false;
+    return wcscmp(back, wide) == 0;
+}
+
+bool ansi_path(const wchar_t* wide, char* to) {
+    if (spell_ansi(wide, to)) return true;
+    wchar_t short_path[path_size];
+    DWORD length = GetShortPathNameW(wide, short_path, path_size);
+    return length != 0 && length < path_size && spell_ansi(short_path, to);
+}
+
+// The found name as the code page spells it, else its short name; names already 8.3 have none.
+static bool found_name(const WIN32_FIND_DATAW& entry, char* to) {
+    if (spell_ansi(entry.cFileName, to)) return true;
+    return entry.cAlternateFileName[0] != L'\0' && spell_ansi(entry.cAlternateFileName, to);
+}
+
 // folder + "\" + name into `to`; false when it would not fit a path buffer.
 static bool join_path(char* to, const char* folder, const char* name) {
     if (strlen(folder) + 1 + strlen(name) >= path_size) return false;
@@ -52,18 +75,23 @@ static bool join_path(char* to, const char* folder, const char* name) {
 void sweep_pattern(const char* pattern) {
     char search[path_size];
     if (!join_path(search, folder_path, pattern)) return;
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(search, &entry);
+    // The wide find data carries the short name of a name that the code page cannot spell.
+    wchar_t wide_search[path_size];
+    if (MultiByteToWideChar(CP_ACP, 0, search, -1, wide_search, path_size) == 0) return;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(wide_search, &entry);
     if (find == INVALID_HANDLE_VALUE) return;
     do {
+        char name[path_size];
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        show_progress(entry.cFileName);
+        if (!found_name(entry, name)) continue;
+        show_progress(name);
         pump();
         if (stop_requested()) break;
-        if (!join_path(source_path, folder_path, entry.cFileName)) continue;
+        if (!join_path(source_path, folder_path, name)) continue;
         clean_file();
         yield_1ms();
-    } while (FindNextFileA(find, &entry));
+    } while (FindNextFileW(find, &entry));
     FindClose(find);
 }
 

@@ -44,7 +44,7 @@ file(GLOB WIN_TESTS CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
 # The tests carry the program's resources and Emblem store too, so that they can draw every screen.
 add_executable(win_tests ${EMBLEM_STORE} ${WIN_TESTS} ${RESOURCE_SCRIPTS})
-target_link_libraries(win_tests PRIVATE brinq_win gtest_main)
+target_link_libraries(win_tests PRIVATE brinq_win gtest_main version)
 target_compile_definitions(win_tests PRIVATE BRINQ_EXE="$<TARGET_FILE:brinq>"
   SOURCE_DIR="${PROJECT_SOURCE_DIR}" SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screens"
   REGRESSION_DIR="${PROJECT_SOURCE_DIR}/tests/regressions")

@@ -4,6 +4,10 @@ export WINEPREFIX="$PWD/build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
+# Wine takes its ANSI code page from the locale: this one gives 1252 wherever the tests run, so
+# that which names the code page can spell is the same on every machine.
+export LANG=C.UTF-8
+export LC_ALL=C.UTF-8
 
 start_display() {
   local n=90

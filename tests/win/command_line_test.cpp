@@ -58,6 +58,32 @@ TEST_F(CommandLine, EndsWithoutTouchingAnythingWhenItsFolderIsTooLongForTheTempo
     EXPECT_EQ(read_file(file), png_with_phys());
 }
 
+TEST_F(CommandLine, CleansFilesNamedInAnyScript) {
+    ASSERT_EQ(GetACP(), 1252u);  // the names are chosen for it
+    std::vector<std::wstring> arguments;
+    for (const ScriptName& name : names_in_scripts(".jpg")) {
+        write_dated(folder / name.name, exif_jpeg());
+        arguments.push_back((folder / name.name).wstring());
+    }
+    EXPECT_EQ(run_brinq_wide(folder, arguments), 0u);
+    for (const ScriptName& name : names_in_scripts(".jpg")) {
+        EXPECT_EQ(read_file(folder / name.name), reduced_copy(exif_jpeg()));
+        EXPECT_TRUE(date_kept(folder / name.name));
+    }
+    EXPECT_FALSE(temp_left(folder));
+}
+
+TEST_F(CommandLine, SweepsAFolderNamedInAnotherScript) {
+    fs::path photos = folder / L"\u5199\u771f";  // 写真
+    fs::create_directory(photos);
+    for (const ScriptName& name : names_in_scripts(".png")) write_dated(photos / name.name, png_with_phys());
+    EXPECT_EQ(run_brinq_wide(folder, {photos.wstring()}), 0u);
+    for (const ScriptName& name : names_in_scripts(".png")) {
+        EXPECT_EQ(read_file(photos / name.name), png_without_phys());
+        EXPECT_TRUE(date_kept(photos / name.name));
+    }
+}
+
 TEST(StartUp, PutsTheTemporaryFileInTheExecutablesFolder) {
     ASSERT_TRUE(start_up());
     char module_path[path_size];

@@ -3,6 +3,10 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "tests/win/win_fixture.h"
+#include "ui/ui.h"
 
 TEST(Resources, SpriteSheetIconsManifest) {
     HMODULE self = GetModuleHandleA(nullptr);
@@ -33,4 +37,44 @@ TEST(Resources, SpriteSheetIconsManifest) {
     for (const char* part : {"level=\"asInvoker\"", "e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd",
                              "4a2f28e3-53b9-4441", "1f676c76-80e1-4239", "8e0f7a12-bfb3-4fe8"})
         EXPECT_NE(text.find(part), std::string::npos) << part;
+}
+
+static std::wstring version_string(const std::vector<char>& info, const wchar_t* name) {
+    wchar_t* value = nullptr;
+    UINT length = 0;
+    std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length)) return L"";
+    return std::wstring(value, length > 0 ? length - 1 : 0);
+}
+
+static std::wstring wide_ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// What the file's properties show, read from brinq.exe as the system reads it, against what
+// the about screen says.
+TEST(Resources, VersionOfTheBuiltProgram) {
+    std::wstring exe = built_brinq().wstring();
+    DWORD size = GetFileVersionInfoSizeW(exe.c_str(), nullptr);
+    ASSERT_NE(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
+    std::string title = about_lines[0].text;  // "Brindlequist    ver c1.1"
+    std::string product = title.substr(0, title.find(' '));
+    std::string version = title.substr(title.find("ver ") + 4);
+    EXPECT_EQ(version_string(info, L"ProductName"), wide_ascii(product));
+    EXPECT_EQ(version_string(info, L"FileVersion"), wide_ascii(version));
+    EXPECT_EQ(version_string(info, L"ProductVersion"), wide_ascii(version));
+    EXPECT_EQ(version_string(info, L"LegalCopyright"), wide_ascii(about_lines[1].text));
+    EXPECT_EQ(version_string(info, L"OriginalFilename"), built_brinq().filename().wstring());
+    EXPECT_NE(version_string(info, L"FileDescription").find(L"PNG"), std::wstring::npos);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    // "c1.1": major and minor from the digits, the rest zero.
+    size_t dot = version.find('.');
+    DWORD major = DWORD(std::stoul(version.substr(1, dot - 1))), minor = DWORD(std::stoul(version.substr(dot + 1)));
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(minor, major));
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(minor, major));
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
 }

@@ -1,6 +1,7 @@
 // The folder sweep: pattern order, subfolders, long names, and the stop between files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -113,4 +114,23 @@ TEST_F(Sweep, SkipsAFileWhosePathWouldNotFitAPathBuffer) {
     sweep_folder();
     EXPECT_EQ(read_file(deep / name), png_with_phys());
     EXPECT_EQ(target_count, 0);
+}
+
+TEST_F(Sweep, CleansNamesInAnyScriptUnderNamesOfTheCodePage) {
+    ASSERT_EQ(GetACP(), 1252u);  // the names are chosen for it
+    std::vector<std::string> expected;
+    for (const ScriptName& name : names_in_scripts(".png")) {
+        write_dated(folder / name.name, png_with_phys());
+        expected.push_back(working_name(folder, name));
+    }
+    std::vector<std::string> order = sweep();
+    std::sort(order.begin(), order.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(order, expected);
+    EXPECT_EQ(target_count, 6);
+    EXPECT_EQ(changed_count, 6);
+    for (const ScriptName& name : names_in_scripts(".png")) {
+        EXPECT_EQ(read_file(folder / name.name), png_without_phys());
+        EXPECT_TRUE(date_kept(folder / name.name));
+    }
 }

@@ -35,19 +35,30 @@ FILETIME file_time(int year) {
 }
 
 void set_times(const fs::path& path, FILETIME created, FILETIME written) {
-    HANDLE file = CreateFileA(path.string().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     SetFileTime(file, &created, nullptr, &written);
     CloseHandle(file);
 }
 
 void get_times(const fs::path& path, FILETIME* created, FILETIME* written) {
-    HANDLE file = CreateFileA(path.string().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     GetFileTime(file, created, nullptr, written);
     CloseHandle(file);
 }
 
 bool same_time(FILETIME a, FILETIME b) {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+void write_dated(const fs::path& path, const Bytes& bytes) {
+    write_file(path, bytes);
+    set_times(path, file_time(2001), file_time(2002));
+}
+
+bool date_kept(const fs::path& path) {
+    FILETIME created, written;
+    get_times(path, &created, &written);
+    return same_time(written, file_time(2002));
 }
 
 void use_temp_folder(const fs::path& folder) {
@@ -60,30 +71,42 @@ void clean(const fs::path& path) {
 }
 
 // BRINQ_EXE is the build's Linux path; Wine sees the Linux root as drive Z:.
-static fs::path built_brinq() {
+fs::path built_brinq() {
     std::string path = std::string("Z:") + BRINQ_EXE;
     for (char& c : path)
         if (c == '/') c = '\\';
     return path;
 }
 
-static std::string quoted(const std::string& argument) { return "\"" + argument + "\""; }
+static std::wstring quoted(const std::wstring& argument) { return L"\"" + argument + L"\""; }
 
-PROCESS_INFORMATION start_brinq(const fs::path& folder, const std::vector<std::string>& arguments) {
+PROCESS_INFORMATION start_brinq_wide(const fs::path& folder, const std::vector<std::wstring>& arguments) {
     fs::path exe = folder / "brinq.exe";
     fs::copy_file(built_brinq(), exe, fs::copy_options::overwrite_existing);
-    std::string command = quoted(exe.string());
-    for (const std::string& argument : arguments) command += " " + quoted(argument);
-    STARTUPINFOA startup{};
+    std::wstring command = quoted(exe.wstring());
+    for (const std::wstring& argument : arguments) command += L" " + quoted(argument);
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    CreateProcessA(exe.string().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.string().c_str(),
-                   &startup, &process);
+    CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                   &process);
     return process;
 }
 
-DWORD run_brinq(const fs::path& folder, const std::vector<std::string>& arguments) {
-    PROCESS_INFORMATION process = start_brinq(folder, arguments);
+// An ANSI command line reaches the program the way the system widens it.
+static std::wstring widened(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(size_t(MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), int(wide.size()))));
+    return wide;
+}
+
+PROCESS_INFORMATION start_brinq(const fs::path& folder, const std::vector<std::string>& arguments) {
+    std::vector<std::wstring> wide;
+    for (const std::string& argument : arguments) wide.push_back(widened(argument));
+    return start_brinq_wide(folder, wide);
+}
+
+static DWORD wait_for_end(PROCESS_INFORMATION process) {
     if (!process.hProcess) return DWORD(-1);
     WaitForSingleObject(process.hProcess, 60000);
     DWORD code = DWORD(-1);
@@ -93,6 +116,38 @@ DWORD run_brinq(const fs::path& folder, const std::vector<std::string>& argument
     return code;
 }
 
+DWORD run_brinq(const fs::path& folder, const std::vector<std::string>& arguments) {
+    return wait_for_end(start_brinq(folder, arguments));
+}
+
+DWORD run_brinq_wide(const fs::path& folder, const std::vector<std::wstring>& arguments) {
+    return wait_for_end(start_brinq_wide(folder, arguments));
+}
+
+static std::string narrowed(const std::wstring& text) {
+    std::string narrow(text.size() * 2, '\0');
+    narrow.resize(size_t(WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), narrow.data(),
+                                             int(narrow.size()), nullptr, nullptr)));
+    return narrow;
+}
+
+std::vector<ScriptName> names_in_scripts(const std::string& extension) {
+    std::wstring wide = widened(extension);
+    return {{L"plain" + wide, "plain" + extension},
+            {L"caf\u00e9" + wide, "caf\xe9" + extension},
+            {L"\u0444\u043e\u0442\u043e" + wide, ""},  // фото
+            {L"\u5199\u771f" + wide, ""},                // 写真
+            {L"\U0001F600" + wide, ""},                   // 😀
+            {L"\u0141\u00f3d\u017a" + wide, ""}};       // Łódź
+}
+
+std::string working_name(const fs::path& folder, const ScriptName& name) {
+    if (!name.ansi.empty()) return name.ansi;
+    wchar_t short_path[MAX_PATH];
+    DWORD length = GetShortPathNameW((folder / name.name).c_str(), short_path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return "";
+    return narrowed(fs::path(short_path).filename().wstring());
+}
 
 static std::vector<std::string> seen_paths;
 static std::map<size_t, std::function<void()>> actions;
@@ -135,6 +190,7 @@ std::vector<std::string> cleaned_order() {
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
     std::vector<std::string> names;
     for (const std::string& path : paths)
-        if (!path.empty() && fs::is_regular_file(path)) names.push_back(fs::path(path).filename().string());
+        // The name's own bytes: path::string() would re-spell them in UTF-8.
+        if (!path.empty() && fs::is_regular_file(path)) names.push_back(path.substr(path.find_last_of('\\') + 1));
     return names;
 }

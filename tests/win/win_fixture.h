@@ -20,16 +20,37 @@ FILETIME file_time(int year);  // noon on 1 January of the year
 void set_times(const std::filesystem::path& path, FILETIME created, FILETIME written);
 void get_times(const std::filesystem::path& path, FILETIME* created, FILETIME* written);
 bool same_time(FILETIME a, FILETIME b);
+// Writes a file dated 2001 (created) and 2002 (last written), so a test can see the dates put back.
+void write_dated(const std::filesystem::path& path, const Bytes& bytes);
+// Whether the file is still last written in 2002.
+bool date_kept(const std::filesystem::path& path);
 
 // Points temp_path into `folder`, so that tests running side by side never share it.
 void use_temp_folder(const std::filesystem::path& folder);
 // Runs clean_file on `path` with fresh counters.
 void clean(const std::filesystem::path& path);
 
-// Copies brinq.exe into `folder` and starts it there with the arguments.
+// The brinq.exe that the build made.
+std::filesystem::path built_brinq();
+// Copies brinq.exe into `folder` and starts it there with the arguments, ANSI ones as they
+// would be typed on a command line of the code page, wide ones as the shell passes any name.
 PROCESS_INFORMATION start_brinq(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
+PROCESS_INFORMATION start_brinq_wide(const std::filesystem::path& folder, const std::vector<std::wstring>& arguments);
 // The same, waiting for its end; its exit code.
 DWORD run_brinq(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
+DWORD run_brinq_wide(const std::filesystem::path& folder, const std::vector<std::wstring>& arguments);
+
+// One image's file name in several scripts: ASCII, one that code page 1252 spells, and four
+// it cannot: Cyrillic, Japanese, an emoji, and Polish letters that 1252 only approximates by
+// their bare Latin ones.
+struct ScriptName {
+    std::wstring name;
+    std::string ansi;  // its spelling in code page 1252; empty where there is none
+};
+std::vector<ScriptName> names_in_scripts(const std::string& extension);
+// The file name the program works under: the code page's spelling, else the short name that
+// the file system keeps for it.
+std::string working_name(const std::filesystem::path& folder, const ScriptName& name);
 
 // Every pump of a batch dispatches one message to a recorder window, just before the stop
 // test and before source_path takes the next file: what it sees there tells the order in

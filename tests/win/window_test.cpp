@@ -54,26 +54,31 @@ protected:
     fs::path folder;
 };
 
-// A drop handle as the shell makes one: DROPFILES, then the ANSI paths, each NUL-ended, and a NUL.
-static HDROP make_drop(const std::vector<std::string>& paths) {
-    size_t size = sizeof(DROPFILES) + 1;
-    for (const std::string& path : paths) size += path.size() + 1;
+// A drop handle as the shell makes one: DROPFILES, then the paths, ANSI or wide, each
+// NUL-ended, and a NUL.
+template <typename Char>
+static HDROP make_drop(const std::vector<std::basic_string<Char>>& paths) {
+    size_t size = sizeof(DROPFILES) + sizeof(Char);
+    for (const auto& path : paths) size += (path.size() + 1) * sizeof(Char);
     HGLOBAL memory = GlobalAlloc(GHND, size);
     auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
     drop->pFiles = sizeof(DROPFILES);
-    drop->fWide = FALSE;
-    char* at = reinterpret_cast<char*>(drop) + sizeof(DROPFILES);
-    for (const std::string& path : paths) {
-        memcpy(at, path.c_str(), path.size() + 1);
+    drop->fWide = sizeof(Char) == sizeof(wchar_t);
+    auto* at = reinterpret_cast<Char*>(reinterpret_cast<char*>(drop) + sizeof(DROPFILES));
+    for (const auto& path : paths) {
+        memcpy(at, path.c_str(), (path.size() + 1) * sizeof(Char));
         at += path.size() + 1;
     }
     GlobalUnlock(memory);
     return static_cast<HDROP>(memory);
 }
 
-static void drop(const std::vector<std::string>& paths) {
-    SendMessageA(main_window, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop(paths)), 0);
+static void send_drop(HDROP handle) {
+    SendMessageA(main_window, WM_DROPFILES, reinterpret_cast<WPARAM>(handle), 0);
 }
+
+static void drop(const std::vector<std::string>& paths) { send_drop(make_drop(paths)); }
+static void drop_wide(const std::vector<std::wstring>& paths) { send_drop(make_drop(paths)); }
 
 static void put_cursor(POINT client) {
     ClientToScreen(main_window, &client);
@@ -139,6 +144,38 @@ TEST_F(Window, SweepsEveryFolderOfOneDrop) {
     EXPECT_TRUE(cleaned("one/x.png"));
     EXPECT_TRUE(cleaned("two/y.png"));
     EXPECT_EQ(target_count, 2);
+}
+
+TEST_F(Window, CleansDroppedFilesNamedInAnyScript) {
+    ASSERT_EQ(GetACP(), 1252u);  // the names are chosen for it
+    std::vector<std::wstring> paths;
+    std::vector<std::string> expected;
+    for (const ScriptName& name : names_in_scripts(".png")) {
+        write_dated(folder / name.name, png_with_phys());
+        paths.push_back((folder / name.name).wstring());
+        expected.push_back(working_name(folder, name));
+    }
+    drop_wide(paths);
+    EXPECT_EQ(cleaned_order(), expected);
+    for (const ScriptName& name : names_in_scripts(".png")) {
+        EXPECT_EQ(read_file(folder / name.name), png_without_phys());
+        EXPECT_TRUE(date_kept(folder / name.name));
+    }
+    EXPECT_TRUE(result_shows(expected_result(6, 6)));
+}
+
+TEST_F(Window, SweepsADroppedFolderNamedInAnotherScript) {
+    fs::path photos = folder / L"\u0444\u043e\u0442\u043e";  // фото
+    fs::create_directory(photos);
+    for (const ScriptName& name : names_in_scripts(".jpg")) write_dated(photos / name.name, png_with_phys());
+    image("loose.png");
+    drop_wide({photos.wstring(), (folder / "loose.png").wstring()});
+    for (const ScriptName& name : names_in_scripts(".jpg")) {
+        EXPECT_EQ(read_file(photos / name.name), png_without_phys());
+        EXPECT_TRUE(date_kept(photos / name.name));
+    }
+    EXPECT_TRUE(cleaned("loose.png"));
+    EXPECT_TRUE(result_shows(expected_result(7, 7)));
 }
 
 TEST_F(Window, ReportsNothingForAMissingPathOrAnEmptyDrop) {

@@ -51,7 +51,8 @@ void run_command_line(int argc, wchar_t** argv) {
         char argument[path_size];
         if (ansi_path(argv[i], argument)) clean_argument(argument);
         pump();
-        if (GetAsyncKeyState(VK_ESCAPE) != 0) break;
+        // Escape, or a stop met inside a file (while waiting for another process's file in hand)
+        if (stop_requested()) break;
     }
     yield_1ms();
     release_work_buffer();

@@ -50,6 +50,7 @@ for name, data in (("big.png", png), ("grow.jpg", jpeg)):
 PY
 "$reduce" "$work/big.png" "$work/grow.jpg" || exit 1
 cc -shared -fPIC -O2 -o "$work/fail_writes.so" "$repo/tests/fault/fail_writes.c" -ldl || exit 1
+cc -shared -fPIC -O2 -o "$work/save_meanwhile.so" "$repo/tests/fault/save_meanwhile.c" -ldl || exit 1
 x86_64-w64-mingw32-gcc -O2 -o "$work/hold_file.exe" "$repo/tests/fault/hold_file.c" || exit 1
 
 # Ends as it was, or as the complete copy, or the complete copy was kept beside the program.
@@ -91,6 +92,29 @@ check "both copies failed" [ "$(wc -l <"$work/always.note")" = 3 ]
 check "the complete copy kept beside the program" same "$bin/photo (2).png" "$work/big.png.expected"
 check "an earlier kept copy untouched" [ "$(cat "$bin/photo (1).png")" = "an earlier kept copy" ]
 check "source whole, or its copy kept" whole_or_kept "$work/always/photo.png" "$work/big.png" "$bin/photo (2).png"
+check "no temporary file left" no_temp_left "$bin"
+
+echo "== the copy fails every time and no \"<name> (n)\" fits beside the program"
+# The program's folder is long enough that the source's name with " (1).png" passes 259
+# characters; the next file of the batch must not take the only whole image's place.
+bin=$work/bin-$(printf 'b%.0s' $(seq 150)) && new_bin "$bin"
+long_name=$(printf 'p%.0s' $(seq 100)).png
+mkdir -p "$work/nofit" && cp "$work/big.png" "$work/nofit/$long_name" && cp "$work/big.png" "$work/nofit/next.png"
+LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/nofit/$long_name FAIL_WRITES_AFTER=100000 \
+  FAIL_WRITES_MODE=always brinq "$bin" "$(winpath "$work/nofit/$long_name")" "$(winpath "$work/nofit/next.png")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "the complete copy kept under a short name" same "$bin/kept (1).png" "$work/big.png.expected"
+check "the next file cleaned" same "$work/nofit/next.png" "$work/big.png.expected"
+check "no temporary file left" no_temp_left "$bin"
+
+echo "== another program saves the source while brinq.exe cleans it"
+bin=$work/bin-saved && new_bin "$bin"
+mkdir -p "$work/saved" && cp "$work/big.png" "$work/saved/photo.png" && touch -d 2002-01-01 "$work/saved/photo.png"
+cp "$work/big.png" "$work/saved.expected" && echo "a newer save" >>"$work/saved.expected"
+LD_PRELOAD=$work/save_meanwhile.so SAVE_MEANWHILE_PATH=$work/saved/photo.png brinq "$bin" "$(winpath "$work/saved/photo.png")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "the newer save stands" same "$work/saved/photo.png" "$work/saved.expected"
+check "its time is not put back" [ "$(stat -c %Y "$work/saved/photo.png")" -gt "$(date -d 2003-01-01 +%s)" ]
 check "no temporary file left" no_temp_left "$bin"
 
 echo "== the source lies on a full tmpfs and its copy is longer"

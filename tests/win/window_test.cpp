@@ -287,7 +287,7 @@ static bool released(HDROP drop) { return GlobalSize(drop) == 0; }
 TEST_F(Window, AQuitDuringQueuedDropsCleansNoFileAfterItsRelease) {
     std::string a = image("a.png"), b1 = image("b1.png"), b2 = image("b2.png");
     std::string c1 = image("c1.png"), c2 = image("c2.png"), c3 = image("c3.png");
-    HDROP queued[2] = {make_drop({b1, b2}), make_drop({c1, c2, c3})};
+    HDROP queued[2] = {make_drop<char>({b1, b2}), make_drop<char>({c1, c2, c3})};
     at_message(1, [&queued] {
         for (HDROP d : queued) SendMessageA(main_window, WM_DROPFILES, reinterpret_cast<WPARAM>(d), 0);
     });
@@ -305,7 +305,7 @@ TEST_F(Window, AQuitDuringQueuedDropsCleansNoFileAfterItsRelease) {
 
 TEST_F(Window, ADropQueuedWhenTheProgramClosesIsReleasedUncleaned) {
     std::string a = image("a.png"), b = image("b.png");
-    HDROP queued = make_drop({b});
+    HDROP queued = make_drop<char>({b});
     at_message(1, [queued] {
         SendMessageA(main_window, WM_DROPFILES, reinterpret_cast<WPARAM>(queued), 0);
         click(close_point);

@@ -63,3 +63,5 @@ add_test(NAME hostile_files COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/hostil
   --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/hostile)
 add_test(NAME file_system_faults COMMAND bash ${PROJECT_SOURCE_DIR}/tests/fault/faults.sh $<TARGET_FILE:brinq>
   ${NATIVE_BUILD}/reduce_file ${CMAKE_BINARY_DIR}/faults)
+add_test(NAME concurrent_processes COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/fault/concurrent.py
+  --exe $<TARGET_FILE:brinq> --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/concurrent)

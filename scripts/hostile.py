@@ -184,20 +184,34 @@ def run_batch(exe, folder, names, by_folder):
         return "timeout"
 
 
-def main():
+def argument_parser():
+    """The brinq.exe to run, the reduce_file that says what it must leave, the work folder."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--reduce", required=True)
     parser.add_argument("--work", required=True)
+    return parser
+
+
+def fresh_work(work, exe):
+    """Empties the work folder and copies brinq.exe into a folder of its own there, so that its
+    temporary file is ours alone; the copy's path."""
+    shutil.rmtree(work, ignore_errors=True)
+    bin_folder = os.path.join(work, "bin")
+    os.makedirs(bin_folder)
+    copy = os.path.join(bin_folder, "brinq.exe")
+    shutil.copy(exe, copy)
+    return copy
+
+
+def main():
+    parser = argument_parser()
     parser.add_argument("--random", type=int, default=70, help="randomly changed variants per file")
     parser.add_argument("--seed", type=int, default=5)
     args = parser.parse_args()
 
-    shutil.rmtree(args.work, ignore_errors=True)
-    bin_folder = os.path.join(args.work, "bin")
-    os.makedirs(bin_folder)
-    exe = os.path.join(bin_folder, "brinq.exe")
-    shutil.copy(args.exe, exe)
+    exe = fresh_work(args.work, args.exe)
+    bin_folder = os.path.dirname(exe)
 
     files = variants(args.random, args.seed)
     expected = expected_results(args.reduce, args.work, files)

@@ -4,10 +4,8 @@
 #include "batch/batch.h"
 #include "tests/win/win_fixture.h"
 
-#include <atomic>
 #include <cctype>
 #include <cwchar>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -214,36 +212,22 @@ TEST_P(CleanRegression, EndsAsItWasOrAsTheCompleteCopy) {
 INSTANTIATE_TEST_SUITE_P(Defects, CleanRegression, testing::ValuesIn(regression_files()), regression_name);
 
 // Another process cleaning through the same temporary file, played by a thread of the test
-// that holds the temporary file's mutex until `release` is set.
+// that holds the temporary file's mutex until it is let go.
 class CleanFileLock : public CleanFile {
 protected:
-    void hold_lock() {
-        wchar_t name[64];
-        ASSERT_TRUE(temp_lock_name(name, 64));
-        HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        holder = std::thread([this, name, taken] {
-            HANDLE lock = CreateMutexW(nullptr, FALSE, name);
-            WaitForSingleObject(lock, INFINITE);
-            SetEvent(taken);
-            while (!release) Sleep(5);
-            ReleaseMutex(lock);
-            CloseHandle(lock);
-        });
-        WaitForSingleObject(taken, INFINITE);
-        CloseHandle(taken);
-    }
     void TearDown() override {
-        release = true;
-        if (holder.joinable()) holder.join();
+        if (holding) let_go_of_temp_lock(false);
         abort_requested = 0;
         CleanFile::TearDown();
     }
-    std::thread holder;
-    std::atomic<bool> release{false};
+    void hold() {
+        hold_temp_lock();
+        holding = true;
+    }
+    bool holding = false;
 };
 
-static std::atomic<int> timer_calls;
-static std::atomic<bool>* release_on_third_call;
+static int timer_calls;
 static bool stop_on_third_call;
 
 // A message that arrives while clean_file waits: the third one lets the other side go, or
@@ -251,14 +235,13 @@ static bool stop_on_third_call;
 static void CALLBACK on_timer(HWND, UINT, UINT_PTR, DWORD) {
     if (++timer_calls != 3) return;
     if (stop_on_third_call) abort_requested = 1;
-    else *release_on_third_call = true;
+    else let_go_of_temp_lock(false);
 }
 
 TEST_F(CleanFileLock, WaitsForTheFileInHandOfAnotherProcessAndPumpsMeanwhile) {
     fs::path path = source(png_with_phys());
-    hold_lock();
+    hold_temp_lock();
     timer_calls = 0;
-    release_on_third_call = &release;
     stop_on_third_call = false;
     UINT_PTR timer = SetTimer(nullptr, 0, 20, on_timer);
     clean(path);
@@ -272,7 +255,7 @@ TEST_F(CleanFileLock, WaitsForTheFileInHandOfAnotherProcessAndPumpsMeanwhile) {
 TEST_F(CleanFileLock, AStopWhileWaitingLeavesTheFileAlone) {
     fs::path path = source(png_with_phys());
     write_file(temp_path, text_bytes("the other process's copy"));
-    hold_lock();
+    hold();
     timer_calls = 0;
     stop_on_third_call = true;
     UINT_PTR timer = SetTimer(nullptr, 0, 20, on_timer);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 #include "app/app.h"
 #include "tests/win/win_fixture.h"
@@ -91,4 +92,61 @@ TEST(StartUp, PutsTheTemporaryFileInTheExecutablesFolder) {
     std::string folder = fs::path(module_path).parent_path().string() + "\\";
     EXPECT_EQ(std::string(exe_dir), folder);
     EXPECT_EQ(std::string(temp_path), folder + "xtmp_7x91x4vnq.xxxx");
+}
+
+// A stale temporary file of a killed brinq.exe: a whole picture of a size no source has, so
+// that a source replaced by it would show.
+static Bytes stale_picture() {
+    return png_signature() + png_chunk("IHDR", be32(2) + be32(2) + Bytes{8, 0, 0, 0, 0}) +
+           png_chunk("IDAT", noise(777, 91)) + png_chunk("IEND", {});
+}
+
+TEST_F(CommandLine, AfterOneKilledInItsFileTheNextCleansAllAndNeverCopiesTheStaleFile) {
+    Bytes photo = png_with_phys() + noise(5000, 3);  // trailing bytes after IEND
+    std::map<std::string, Bytes> sources = {
+        {"a_cut.png", first_bytes(png_with_phys(), 40)},
+        {"b_cut.jpg", first_bytes(exif_jpeg(), 60)},
+        {"c_notes.txt", text_bytes("not a picture")},
+        {"d_plain.png", png_without_phys()},
+        {"e_photo.png", photo},
+        {"f_photo.jpg", exif_jpeg()},
+        {"g_noise.jpg", noise(3000, 4)},
+        {"h_photo.png", png_with_phys()},
+    };
+    std::map<std::string, Bytes> expected;
+    for (const auto& [name, bytes] : sources) expected[name] = cleaned_in_place(bytes);
+    fs::path bin = folder / "bin", pictures = folder / "pictures";
+    fs::create_directories(bin);
+    for (const auto& [name, bytes] : sources) image(pictures / name, bytes);
+    use_temp_folder(bin);
+    write_file(temp_path, stale_picture());
+
+    hold_temp_lock();
+    PROCESS_INFORMATION first = start_brinq(bin, {pictures.string()});
+    ASSERT_TRUE(first.hProcess);
+    Sleep(3000);  // long enough to reach its first file and wait there
+    EXPECT_EQ(WaitForSingleObject(first.hProcess, 0), DWORD(WAIT_TIMEOUT)) << "it did not wait for the mutex";
+    for (const auto& [name, bytes] : sources) EXPECT_TRUE(holds(pictures / name, bytes));
+    TerminateProcess(first.hProcess, 1);
+    WaitForSingleObject(first.hProcess, INFINITE);
+    CloseHandle(first.hThread);
+    CloseHandle(first.hProcess);
+    // Our own handle keeps the abandoned mutex in being for the next brinq.exe.
+    wchar_t name[64];
+    ASSERT_TRUE(temp_lock_name(name, 64));
+    HANDLE abandoned = CreateMutexW(nullptr, FALSE, name);
+    let_go_of_temp_lock(true);
+    ASSERT_TRUE(holds(temp_path, stale_picture()));
+
+    EXPECT_EQ(run_brinq(bin, {pictures.string()}), 0u);
+    CloseHandle(abandoned);
+    int cleaned = 0;
+    for (const auto& [name, bytes] : sources) {
+        EXPECT_TRUE(holds(pictures / name, expected[name]));
+        EXPECT_FALSE(holds(pictures / name, stale_picture()));
+        cleaned += !holds(pictures / name, bytes);
+    }
+    EXPECT_EQ(cleaned, 3);
+    EXPECT_FALSE(temp_left(bin));
+    EXPECT_EQ(std::distance(fs::directory_iterator(bin), fs::directory_iterator()), 1);  // brinq.exe alone
 }

@@ -1,6 +1,7 @@
 #include "tests/win/win_fixture.h"
 
 #include <cstdio>
+#include <cstring>
 #include <algorithm>
 #include <map>
 
@@ -21,6 +22,21 @@ Bytes exif_jpeg() {
     Bytes exif = jpeg_segment(0xE1, text_bytes("Exif") + Bytes{0, 0} + filled(30, 0x11));
     Bytes scan = Bytes{0xFF, 0xDA} + filled(100, 0x33) + Bytes{0xFF, 0xD9};
     return Bytes{0xFF, 0xD8} + exif + jpeg_segment(0xDB, filled(65, 0x01)) + scan;
+}
+
+Bytes cleaned_in_place(const Bytes& source) {
+    char own_temp_path[path_size];
+    memcpy(own_temp_path, temp_path, path_size);
+    Reduced reduced = reduce(source);
+    memcpy(temp_path, own_temp_path, path_size);
+    return reduced.result == complete_copy && reduced.copy.size() != source.size() ? reduced.copy : source;
+}
+
+testing::AssertionResult holds(const fs::path& path, const Bytes& expected) {
+    Bytes now = read_file(path);
+    if (now == expected) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << path.string() << ": " << now.size() << " bytes, " << expected.size()
+                                       << " expected";
 }
 
 FILETIME file_time(int year) {
@@ -147,6 +163,41 @@ std::string working_name(const fs::path& folder, const ScriptName& name) {
     DWORD length = GetShortPathNameW((folder / name.name).c_str(), short_path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return "";
     return narrowed(fs::path(short_path).filename().wstring());
+}
+
+static HANDLE held_lock;    // the test's handle of temp_path's mutex; kept open until let go
+static HANDLE let_go;       // set when the holding thread is to end
+static HANDLE lock_holder;  // the thread that owns held_lock
+static bool abandon_lock;   // whether it ends without releasing
+
+static DWORD WINAPI hold_lock(void* taken) {
+    WaitForSingleObject(held_lock, INFINITE);
+    SetEvent(taken);
+    WaitForSingleObject(let_go, INFINITE);
+    if (!abandon_lock) ReleaseMutex(held_lock);
+    return 0;
+}
+
+void hold_temp_lock() {
+    wchar_t name[64];
+    ASSERT_TRUE(temp_lock_name(name, 64));
+    held_lock = CreateMutexW(nullptr, FALSE, name);
+    ASSERT_TRUE(held_lock);
+    let_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    lock_holder = CreateThread(nullptr, 0, hold_lock, taken, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(taken, 10000), WAIT_OBJECT_0);
+    CloseHandle(taken);
+}
+
+void let_go_of_temp_lock(bool abandon) {
+    abandon_lock = abandon;
+    SetEvent(let_go);
+    WaitForSingleObject(lock_holder, INFINITE);
+    for (HANDLE* handle : {&lock_holder, &let_go, &held_lock}) {
+        CloseHandle(*handle);
+        *handle = nullptr;
+    }
 }
 
 static std::vector<std::string> seen_paths;

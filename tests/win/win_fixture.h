@@ -16,6 +16,13 @@ Bytes png_without_phys();
 // An Exif-first JPEG: cleaning replaces the Exif segment by the 18-byte JFIF segment.
 Bytes exif_jpeg();
 
+// What cleaning `source` in place must leave: its complete reduced copy when that differs in
+// size, else the source itself. temp_path is left as it was.
+Bytes cleaned_in_place(const Bytes& source);
+
+// Whether the file holds exactly `expected`; on failure its size and the expected size.
+testing::AssertionResult holds(const std::filesystem::path& path, const Bytes& expected);
+
 FILETIME file_time(int year);  // noon on 1 January of the year
 void set_times(const std::filesystem::path& path, FILETIME created, FILETIME written);
 void get_times(const std::filesystem::path& path, FILETIME* created, FILETIME* written);
@@ -51,6 +58,12 @@ std::vector<ScriptName> names_in_scripts(const std::string& extension);
 // The file name the program works under: the code page's spelling, else the short name that
 // the file system keeps for it.
 std::string working_name(const std::filesystem::path& folder, const ScriptName& name);
+
+// Takes temp_path's machine-wide mutex on a thread of its own and keeps it, as a brinq.exe
+// busy with a file would; let_go_of_temp_lock releases it, or ends the thread still owning it
+// (the mutex is then abandoned, as when its holder was killed).
+void hold_temp_lock();
+void let_go_of_temp_lock(bool abandon);
 
 // Every pump of a batch dispatches one message to a recorder window, just before the stop
 // test and before source_path takes the next file: what it sees there tells the order in

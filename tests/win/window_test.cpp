@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "app/app.h"
 #include "batch/batch.h"
@@ -387,6 +388,70 @@ TEST_F(Window, MinimiseThenTheNextReleaseRestores) {
     left_release(body_point);
     EXPECT_FALSE(IsIconic(main_window));
     EXPECT_EQ(restore_pending, 0);
+}
+
+// Pictures of every kind, each one different, some large enough to be copied in many writes.
+static std::map<std::string, Bytes> mixed_pictures(const std::string& sub_folder, uint32_t seed) {
+    Bytes ihdr = png_chunk("IHDR", be32(1) + be32(1) + Bytes{8, 0, 0, 0, 0});
+    std::map<std::string, Bytes> pictures;
+    for (uint32_t i = 0; i < 24; i++) {
+        std::string stem = sub_folder + "/" + std::to_string(i);
+        Bytes tail = noise(50 + i, seed * 100 + i);
+        if (i % 4 == 0) pictures[stem + ".png"] = png_with_phys() + tail;
+        if (i % 4 == 1) pictures[stem + ".jpg"] = exif_jpeg() + tail;
+        if (i % 4 == 2)
+            pictures[stem + ".png"] = png_signature() + ihdr + png_chunk("pHYs", filled(9, 1)) +
+                                      png_chunk("IDAT", noise(100000 + 20000 * i, seed * 100 + i)) +
+                                      png_chunk("IEND", {});
+        if (i % 4 == 3) pictures[stem + ".png"] = png_without_phys() + tail;
+    }
+    return pictures;
+}
+
+TEST_F(Window, SweepsAFolderWhileACommandLineBrinqCleansAnotherThroughTheSameTemporaryFile) {
+    std::map<std::string, Bytes> sources = mixed_pictures("a", 1), dropped = mixed_pictures("b", 2);
+    sources.insert(dropped.begin(), dropped.end());
+    std::map<std::string, Bytes> expected;
+    int dropped_to_clean = 0;
+    for (const auto& [name, bytes] : sources) {
+        expected[name] = cleaned_in_place(bytes);
+        image(name, bytes);
+        dropped_to_clean += dropped.count(name) && expected[name] != bytes;
+    }
+    // Both wait for the mutex until the window holds a file of its own; then they share it.
+    hold_temp_lock();
+    PROCESS_INFORMATION command_line = start_brinq(folder, {(folder / "a").string()});
+    ASSERT_TRUE(command_line.hProcess);
+    bool let_go = false, in_hand_untouched = false, command_line_busy = false, nothing_touched = true;
+    // The first pump with a file in hand lets go; the last one does in any case, so that a
+    // window that never waits cannot hang the test.
+    for (size_t n = 1; n <= 60; n++)
+        at_message(n, [&, n] {
+            if (let_go || (!fs::is_regular_file(source_path) && n < 60)) return;
+            std::string in_hand = fs::relative(source_path, folder).generic_string();
+            in_hand_untouched = sources.count(in_hand) && holds(source_path, sources[in_hand]);
+            command_line_busy = WaitForSingleObject(command_line.hProcess, 0) == WAIT_TIMEOUT;
+            for (const auto& [name, bytes] : sources) nothing_touched = nothing_touched && holds(folder / name, bytes);
+            let_go_of_temp_lock(false);
+            let_go = true;
+        });
+    drop({(folder / "b").string()});
+    EXPECT_EQ(WaitForSingleObject(command_line.hProcess, 60000), DWORD(WAIT_OBJECT_0));
+    DWORD code = DWORD(-1);
+    GetExitCodeProcess(command_line.hProcess, &code);
+    CloseHandle(command_line.hThread);
+    CloseHandle(command_line.hProcess);
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(let_go);
+    EXPECT_TRUE(in_hand_untouched) << "the window did not wait for the mutex";
+    EXPECT_TRUE(command_line_busy);
+    EXPECT_TRUE(nothing_touched) << "a file was cleaned while the mutex was held";
+    for (const auto& [name, bytes] : sources) EXPECT_TRUE(holds(folder / name, expected[name]));
+    EXPECT_EQ(target_count, int(dropped.size()));
+    EXPECT_EQ(changed_count, dropped_to_clean);
+    EXPECT_TRUE(result_shows(expected_result(int(dropped.size()), dropped_to_clean)));
+    EXPECT_FALSE(fs::exists(folder / "xtmp_7x91x4vnq.xxxx"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 3);  // a, b, brinq.exe
 }
 
 TEST_F(Window, PaintsFromTheCanvasAndNeverErases) {

@@ -55,6 +55,9 @@ inline uint32_t read_be32(const unsigned char* p) {
 // Single-block transfers of the standard streams; false when less than n bytes moved.
 bool read_block(void* to, uint32_t n);
 bool write_block(const void* from, uint32_t n);
+constexpr size_t stream_buffer_size = 256 * 1024;
+// fopen with a stream buffer of stream_buffer_size bytes.
+FILE* open_stream(const char* path, const char* mode);
 bool open_temp_stream();
 // Closes temp_stream and records copy_size; true when complete and everything reached the file.
 bool close_temp_stream(bool complete);

@@ -147,7 +147,7 @@ bool filter_psd() {
     if (!measured) return false;
     ensure_work_buffer(int32_t(largest + 1024));
     if (!work_buffer.data) return false;
-    source_stream = fopen(source_path, "rb");
+    source_stream = open_stream(source_path, "rb");
     if (!source_stream) return false;
     if (!open_temp_stream()) return false;
     return close_temp_stream(write_copy(layout, kept_total));

@@ -211,41 +211,47 @@ TEST_P(CleanRegression, EndsAsItWasOrAsTheCompleteCopy) {
 
 INSTANTIATE_TEST_SUITE_P(Defects, CleanRegression, testing::ValuesIn(regression_files()), regression_name);
 
-// Another process cleaning through the same temporary file, played by a thread of the test
-// that holds the temporary file's mutex until it is let go.
-class CleanFileLock : public CleanFile {
-protected:
-    void TearDown() override {
-        if (holding) let_go_of_temp_lock(false);
-        abort_requested = 0;
-        CleanFile::TearDown();
-    }
-    void hold() {
-        hold_temp_lock();
-        holding = true;
-    }
-    bool holding = false;
-};
-
 static int timer_calls;
 static bool stop_on_third_call;
+static bool lock_held;  // the test's thread holds the temporary file's mutex
 
 // A message that arrives while clean_file waits: the third one lets the other side go, or
 // stands for a press on the quit button.
 static void CALLBACK on_timer(HWND, UINT, UINT_PTR, DWORD) {
     if (++timer_calls != 3) return;
-    if (stop_on_third_call) abort_requested = 1;
-    else let_go_of_temp_lock(false);
+    if (stop_on_third_call) {
+        abort_requested = 1;
+        return;
+    }
+    let_go_of_temp_lock(false);
+    lock_held = false;
 }
+
+// Another process cleaning through the same temporary file, played by a thread of the test
+// that holds the temporary file's mutex.
+class CleanFileLock : public CleanFile {
+protected:
+    void TearDown() override {
+        if (lock_held) let_go_of_temp_lock(false);
+        lock_held = false;
+        abort_requested = 0;
+        CleanFile::TearDown();
+    }
+    // Cleans `path` with the mutex held and a timer message every 20 ms.
+    void clean_while_held(const fs::path& path, bool stop) {
+        hold_temp_lock();
+        lock_held = true;
+        timer_calls = 0;
+        stop_on_third_call = stop;
+        UINT_PTR timer = SetTimer(nullptr, 0, 20, on_timer);
+        clean(path);
+        KillTimer(nullptr, timer);
+    }
+};
 
 TEST_F(CleanFileLock, WaitsForTheFileInHandOfAnotherProcessAndPumpsMeanwhile) {
     fs::path path = source(png_with_phys());
-    hold_temp_lock();
-    timer_calls = 0;
-    stop_on_third_call = false;
-    UINT_PTR timer = SetTimer(nullptr, 0, 20, on_timer);
-    clean(path);
-    KillTimer(nullptr, timer);
+    clean_while_held(path, false);
     EXPECT_GE(timer_calls, 3);  // it waited, and messages went on meanwhile
     EXPECT_EQ(read_file(path), png_without_phys());
     EXPECT_EQ(changed_count, 1);
@@ -255,12 +261,7 @@ TEST_F(CleanFileLock, WaitsForTheFileInHandOfAnotherProcessAndPumpsMeanwhile) {
 TEST_F(CleanFileLock, AStopWhileWaitingLeavesTheFileAlone) {
     fs::path path = source(png_with_phys());
     write_file(temp_path, text_bytes("the other process's copy"));
-    hold();
-    timer_calls = 0;
-    stop_on_third_call = true;
-    UINT_PTR timer = SetTimer(nullptr, 0, 20, on_timer);
-    clean(path);
-    KillTimer(nullptr, timer);
+    clean_while_held(path, true);
     EXPECT_EQ(timer_calls, 3);
     EXPECT_TRUE(abort_requested);
     EXPECT_EQ(read_file(path), png_with_phys());

@@ -61,9 +61,12 @@ static bool find_lock() {
     if (temp_lock && strcmp(locked_path, temp_path) == 0) return true;
     if (temp_lock) CloseHandle(temp_lock);
     temp_lock = nullptr;
-    wchar_t name[64];
+    wchar_t name[64], local_name[64];
     if (!temp_lock_name(name, 64)) return false;
     temp_lock = create_lock(name);
+    // Where the global namespace is closed to this process, its own session's still serves.
+    swprintf(local_name, 64, L"Local\\%ls", name + wcslen(L"Global\\"));
+    if (!temp_lock) temp_lock = create_lock(local_name);
     strcpy(locked_path, temp_path);
     return temp_lock != nullptr;
 }

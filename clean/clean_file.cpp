@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 
 static FILETIME creation_time;    // the source's, put back after cleaning
 static FILETIME last_write_time;  // likewise; with the size, tells whether another program saved it since
@@ -24,24 +25,31 @@ static uint64_t size_of(const BY_HANDLE_FILE_INFORMATION& info) {
     return (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
 }
 
-bool temp_lock_name(wchar_t* name, size_t name_size) {
-    wchar_t path[path_size], folder[1024];
+// FNV-1a over temp_path with its folder in long form, upper-cased: one value for every spelling.
+static bool temp_path_hash(uint64_t* hash) {
+    wchar_t path[path_size], spelt[1024 + path_size];
     if (!MultiByteToWideChar(CP_ACP, 0, temp_path, -1, path, path_size)) return false;
     wchar_t* file_name = wcsrchr(path, L'\\');
     if (!file_name) return false;
     *file_name++ = L'\0';
-    DWORD length = GetLongPathNameW(path, folder, 1024);
-    if (length == 0 || length >= 1024) wcscpy(folder, path);
-    uint64_t hash = 14695981039346656037ull;  // FNV-1a over the folder, a backslash and the name
-    const wchar_t* parts[] = {folder, L"\\", file_name};
-    for (const wchar_t* part : parts) {
-        size_t count = wcslen(part);
-        wchar_t upper[1024];
-        wcsncpy(upper, part, 1024);
-        CharUpperBuffW(upper, DWORD(count));
-        for (size_t i = 0; i < count; i++) hash = (hash ^ upper[i]) * 1099511628211ull;
-    }
-    swprintf(name, name_size, L"Global\\brinq_%016llx", static_cast<unsigned long long>(hash));
+    DWORD length = GetLongPathNameW(path, spelt, 1024);
+    if (length == 0 || length >= 1024) wcscpy(spelt, path);
+    wcscat(spelt, L"\\");
+    wcscat(spelt, file_name);
+    CharUpperW(spelt);
+    *hash = 14695981039346656037ull;
+    for (const wchar_t* c = spelt; *c; c++) *hash = (*hash ^ *c) * 1099511628211ull;
+    return true;
+}
+
+static void format_lock_name(wchar_t* name, size_t name_size, const wchar_t* space, uint64_t hash) {
+    swprintf(name, name_size, L"%ls\\brinq_%016llx", space, static_cast<unsigned long long>(hash));
+}
+
+bool temp_lock_name(wchar_t* name, size_t name_size) {
+    uint64_t hash = 0;
+    if (!temp_path_hash(&hash)) return false;
+    format_lock_name(name, name_size, L"Global", hash);
     return true;
 }
 
@@ -61,12 +69,15 @@ static bool find_lock() {
     if (temp_lock && strcmp(locked_path, temp_path) == 0) return true;
     if (temp_lock) CloseHandle(temp_lock);
     temp_lock = nullptr;
-    wchar_t name[64], local_name[64];
-    if (!temp_lock_name(name, 64)) return false;
-    temp_lock = create_lock(name);
+    uint64_t hash = 0;
+    if (!temp_path_hash(&hash)) return false;
     // Where the global namespace is closed to this process, its own session's still serves.
-    swprintf(local_name, 64, L"Local\\%ls", name + wcslen(L"Global\\"));
-    if (!temp_lock) temp_lock = create_lock(local_name);
+    for (const wchar_t* space : {L"Global", L"Local"}) {
+        wchar_t name[64];
+        format_lock_name(name, 64, space, hash);
+        temp_lock = create_lock(name);
+        if (temp_lock) break;
+    }
     strcpy(locked_path, temp_path);
     return temp_lock != nullptr;
 }
@@ -236,17 +247,12 @@ static void clean_held_file() {
     if (work_buffer.capacity < min_work_buffer) allocate_work_buffer(min_work_buffer);
     Reduction result = reduce_source();
     if (result == not_recognised) return;
-    if (result == complete_copy && copy_size != int64_t(first_size)) {
-        Replacement outcome = replace_source();
-        if (outcome == kept) return;
-        if (outcome == replaced) {
-            changed_count++;
-            DeleteFileA(temp_path);
-            return;
-        }
-    }
+    bool differs = result == complete_copy && copy_size != int64_t(first_size);
+    Replacement outcome = differs ? replace_source() : refused;
+    if (outcome == kept) return;  // temp_path holds the only whole image, or it moved aside
     DeleteFileA(temp_path);
-    put_times_back();
+    if (outcome == replaced) changed_count++;
+    else put_times_back();  // a replaced source got them back with the write
 }
 
 void clean_file() {

@@ -108,27 +108,28 @@ static bool write_in_place(const char* path, size_t size) {
     return ok;
 }
 
-static void put_times_back(const char* path, const BY_HANDLE_FILE_INFORMATION* info) {
+static void put_times_back(const char* path, const FILETIME* creation, const FILETIME* last_write) {
     HANDLE file = open_existing(path, GENERIC_WRITE);
     if (file == INVALID_HANDLE_VALUE) return;
-    SetFileTime(file, &info->ftCreationTime, nullptr, &info->ftLastWriteTime);
+    SetFileTime(file, creation, nullptr, last_write);
     CloseHandle(file);
 }
 
 static void floor_file(const char* path) {
     HANDLE file = open_existing(path, GENERIC_READ);
     if (file == INVALID_HANDLE_VALUE) return;
-    BY_HANDLE_FILE_INFORMATION info;
-    bool ok = GetFileInformationByHandle(file, &info);
+    LARGE_INTEGER length;
+    FILETIME creation, last_write;
+    bool ok = GetFileSizeEx(file, &length) && GetFileTime(file, &creation, nullptr, &last_write);
     CloseHandle(file);
-    if (!ok || info.nFileSizeHigh != 0 || !ensure_buffer(info.nFileSizeLow)) return;
-    size_t size = info.nFileSizeLow;
+    if (!ok || length.QuadPart > 0x7FFFFFFF || !ensure_buffer(size_t(length.QuadPart))) return;
+    size_t size = size_t(length.QuadPart);
     if (write_temp_copy(path, size) && (!measure_copy || temp_copy_measured())) {
         if (copy_file) CopyFileA(temp_path, path, FALSE);
         else write_in_place(path, size);
     }
     DeleteFileA(temp_path);
-    put_times_back(path, &info);
+    put_times_back(path, &creation, &last_write);
     timeBeginPeriod(1);
     Sleep(1);
     timeEndPeriod(1);

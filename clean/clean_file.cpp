@@ -21,8 +21,13 @@ static HANDLE open_existing(const char* path, DWORD access) {
     return CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-static uint64_t size_of(const BY_HANDLE_FILE_INFORMATION& info) {
-    return (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+// Size and times of an open file. Not GetFileInformationByHandle: under Wine that asks the
+// mount manager for the volume's serial number, a round trip to another process per call.
+static bool size_and_times(HANDLE file, uint64_t* size, FILETIME* creation, FILETIME* last_write) {
+    LARGE_INTEGER length;
+    if (!GetFileSizeEx(file, &length) || !GetFileTime(file, creation, nullptr, last_write)) return false;
+    *size = uint64_t(length.QuadPart);
+    return true;
 }
 
 // FNV-1a over temp_path with its folder in long form, upper-cased: one value for every spelling.
@@ -105,14 +110,9 @@ static bool take_lock() {
 static bool take_size_and_times() {
     HANDLE file = open_existing(source_path, GENERIC_READ);
     if (file == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    bool ok = GetFileInformationByHandle(file, &info);
+    bool ok = size_and_times(file, &first_size, &creation_time, &last_write_time);
     CloseHandle(file);
-    if (!ok) return false;
-    creation_time = info.ftCreationTime;
-    last_write_time = info.ftLastWriteTime;
-    first_size = size_of(info);
-    return true;
+    return ok;
 }
 
 // The source opened for writing, if it is still what was read: when another program saved it
@@ -120,9 +120,10 @@ static bool take_size_and_times() {
 static HANDLE open_unchanged_source() {
     HANDLE file = open_existing(source_path, GENERIC_READ | GENERIC_WRITE);
     if (file == INVALID_HANDLE_VALUE) return file;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(file, &info) && size_of(info) == first_size &&
-        CompareFileTime(&info.ftLastWriteTime, &last_write_time) == 0)
+    uint64_t size = 0;
+    FILETIME creation, last_write;
+    if (size_and_times(file, &size, &creation, &last_write) && size == first_size &&
+        CompareFileTime(&last_write, &last_write_time) == 0)
         return file;
     CloseHandle(file);
     return INVALID_HANDLE_VALUE;

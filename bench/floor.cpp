@@ -8,9 +8,11 @@
 //   -m  the reduced copy measured through a handle of its own, the source's attributes asked
 //   -w  the zero-filled WorkBuffer: capacity + 4 bytes, at least 2,000,000, grown when a file
 //       is larger, released at the start and end of each folder
-//   -s  the source read and the copy written in a JPEG filter's pieces, through the streams'
+//   -s  the source read and the copy written in a JPEG filter's pieces, through brinq.exe's stream
 //       buffers: head bytes, each leading segment's marker, length and body, then the rest
 //   -c  CopyFileA over the source instead of the write in place (and no read-back)
+#include "clean/clean.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -23,7 +25,7 @@ static bool filter_pieces;        // -s
 static bool copy_file;            // -c
 static unsigned char* buffer;     // the file's bytes, reused from file to file
 static size_t buffer_size;        // what buffer holds room for
-static char temp_path[MAX_PATH];  // beside the program
+static char floor_temp[MAX_PATH];  // beside the program
 
 static void release_buffer() {
     if (!buffer) return;
@@ -76,27 +78,34 @@ static bool move_in_pieces(FILE* from, FILE* to, size_t size) {
     return move_piece(from, to, at, size - at);
 }
 
+// With -s, the stream buffer that brinq.exe gives its source and copy.
+static FILE* open_buffered(const char* path, const char* mode) {
+    FILE* stream = fopen(path, mode);
+    if (stream && filter_pieces) setvbuf(stream, nullptr, _IOFBF, stream_buffer_size);
+    return stream;
+}
+
 // The source's bytes, read and written to the temporary file.
 static bool write_temp_copy(const char* path, size_t size) {
-    FILE* from = fopen(path, "rb");
+    FILE* from = open_buffered(path, "rb");
     if (!from) return false;
-    FILE* to = fopen(temp_path, "wb");
+    FILE* to = open_buffered(floor_temp, "wb");
     bool moved = to && (filter_pieces ? move_in_pieces(from, to, size) : move_piece(from, to, 0, size));
     fclose(from);
     return to && fclose(to) == 0 && moved;
 }
 
 static bool temp_copy_measured() {
-    HANDLE file = open_existing(temp_path, GENERIC_WRITE);
+    HANDLE file = open_existing(floor_temp, GENERIC_WRITE);
     if (file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER length;
     bool ok = GetFileSizeEx(file, &length);
     CloseHandle(file);
-    return ok && GetFileAttributesA(temp_path) != INVALID_FILE_ATTRIBUTES;
+    return ok && GetFileAttributesA(floor_temp) != INVALID_FILE_ATTRIBUTES;
 }
 
 static bool write_in_place(const char* path, size_t size) {
-    FILE* copy = fopen(temp_path, "rb");
+    FILE* copy = fopen(floor_temp, "rb");
     if (!copy) return false;
     bool read = fread(buffer, size, 1, copy) == 1;
     fclose(copy);
@@ -125,10 +134,10 @@ static void floor_file(const char* path) {
     if (!ok || length.QuadPart > 0x7FFFFFFF || !ensure_buffer(size_t(length.QuadPart))) return;
     size_t size = size_t(length.QuadPart);
     if (write_temp_copy(path, size) && (!measure_copy || temp_copy_measured())) {
-        if (copy_file) CopyFileA(temp_path, path, FALSE);
+        if (copy_file) CopyFileA(floor_temp, path, FALSE);
         else write_in_place(path, size);
     }
-    DeleteFileA(temp_path);
+    DeleteFileA(floor_temp);
     put_times_back(path, &creation, &last_write);
     timeBeginPeriod(1);
     Sleep(1);
@@ -162,8 +171,8 @@ static bool take_switch(const char* argument) {
 }
 
 int main(int argc, char** argv) {
-    DWORD length = GetModuleFileNameA(nullptr, temp_path, MAX_PATH);
-    char* name = strrchr(temp_path, '\\');
+    DWORD length = GetModuleFileNameA(nullptr, floor_temp, MAX_PATH);
+    char* name = strrchr(floor_temp, '\\');
     if (length == 0 || length >= MAX_PATH - 16 || !name) return 1;
     strcpy(name + 1, "floor.tmp");
     int i = 1;

@@ -12,7 +12,7 @@ scripts/install-deps.sh build samples bench >&2
   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
 cmake --build build/windows -j2 --target brinq >/dev/null
 mkdir -p build/bench
-x86_64-w64-mingw32-g++-posix -O2 -static -mwindows -Wall -Wextra -o build/bench/floor.exe bench/floor.cpp -lwinmm
+x86_64-w64-mingw32-g++-posix -O2 -static -mwindows -Wall -Wextra -I. -o build/bench/floor.exe bench/floor.cpp -lwinmm
 
 source scripts/wine-env.sh
 # Wine's server quits a few seconds after its last client; between brinq.exe's turns that

@@ -85,6 +85,19 @@ TEST_F(CommandLine, SweepsAFolderNamedInAnotherScript) {
     }
 }
 
+// The run-time library splits the command line: a quoted path with spaces is one argument, and
+// the executable's own quoted path is not taken for a file.
+TEST_F(CommandLine, TakesEachQuotedPathWithSpacesWhole) {
+    fs::path photos = folder / "my photos";
+    std::string inside = image(photos / "a b.png");
+    std::string loose = image(folder / "two  spaces.jpg", exif_jpeg());
+    std::string bystander = image(folder / "my", png_with_phys());  // what "my photos" would split into
+    EXPECT_EQ(run_brinq(folder, {photos.string(), loose}), 0u);
+    EXPECT_EQ(read_file(inside), png_without_phys());
+    EXPECT_EQ(read_file(loose), reduced_copy(exif_jpeg()));
+    EXPECT_EQ(read_file(bystander), png_with_phys());
+}
+
 TEST(StartUp, PutsTheTemporaryFileInTheExecutablesFolder) {
     ASSERT_TRUE(start_up());
     char module_path[path_size];

@@ -8,6 +8,7 @@
 extern char folder_path[path_size];  // the folder that sweep_folder sweeps
 extern uint8_t abort_requested;      // ends a batch: Escape, or a press on the quit button
 extern uint8_t batch_busy;           // a drop batch is running; later drops wait for its end
+extern uint8_t quit_requested;       // quit was clicked or the session ends: no further file, waiting drops released
 
 // A name the system gives in UTF-16 as the code page spells it, when it converts there and
 // back unchanged and fits a path buffer.
@@ -23,7 +24,7 @@ void sweep_pattern(const char* pattern);
 void pump();
 // Gives the processor away for one millisecond at 1 ms timer resolution.
 void yield_1ms();
-// Escape pressed, the quit button held or the window closing: sets abort_requested and says so.
+// Escape pressed, the quit button held or clicked, or the session ending: sets abort_requested and says so.
 bool stop_requested();
 // Cleans the files and folders of one drop on the window and shows the result.
 void process_drop(HWND window, HDROP drop);

@@ -64,9 +64,10 @@ static void run_drop(HWND window, HDROP drop) {
     present();
 }
 
-// The user closed the program meanwhile: the drop's handle is released and nothing cleaned.
+// After a quit or at the end of the session the drop's handle is released and nothing cleaned;
+// a close lets every waiting drop run.
 static void take_drop(HWND window, HDROP drop) {
-    if (running) run_drop(window, drop);
+    if (!quit_requested) run_drop(window, drop);
     else DragFinish(drop);
 }
 

@@ -9,6 +9,7 @@
 char folder_path[path_size];
 uint8_t abort_requested;
 uint8_t batch_busy;
+uint8_t quit_requested;
 
 static const char* const patterns[] = {"*.jpg", "*.jpeg", "*.png", "*.psd"};
 constexpr size_t display_limit = 60;
@@ -28,8 +29,7 @@ void yield_1ms() {
 
 bool stop_requested() {
     if (GetAsyncKeyState(VK_ESCAPE) != 0) abort_requested = 1;
-    // Once the window is closing no further file is cleaned; the command line never sets running.
-    if (main_window && !running) abort_requested = 1;
+    if (quit_requested) abort_requested = 1;
     return abort_requested != 0;
 }
 

@@ -3,13 +3,14 @@
 
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 
-// Four independent lanes of one multiply per 8 bytes: it runs at memory speed, and any byte
-// changed, lost or zeroed anywhere changes the sum with all but negligible odds.
+// Four lanes of a running sum and a sum of running sums over 8-byte words: two additions per
+// word, so it runs at memory speed. Any byte changed, lost or zeroed changes the first sum or,
+// for bytes that moved, the second; the end mixes both with the length, so that neighbouring
+// inputs end far apart.
 static constexpr uint64_t prime1 = 0x9E3779B185EBCA87ull;
 static constexpr uint64_t prime2 = 0xC2B2AE3D27D4EB4Full;
-
-static uint64_t rotl(uint64_t v, int bits) { return (v << bits) | (v >> (64 - bits)); }
 
 static uint64_t load64(const unsigned char* p) {
     uint64_t v;
@@ -17,22 +18,26 @@ static uint64_t load64(const unsigned char* p) {
     return v;
 }
 
-static uint64_t mix(uint64_t lane, uint64_t word) { return rotl(lane + word * prime2, 31) * prime1; }
+static uint64_t mix(uint64_t hash, uint64_t value) {
+    hash = (hash ^ value) * prime1;
+    return hash ^ (hash >> 29);
+}
 
+// Plain locals rather than arrays, so that the sums stay in registers.
 uint64_t checksum64(const unsigned char* data, size_t size) {
-    uint64_t lanes[4] = {prime1, prime2, ~prime1, ~prime2};
+    uint64_t a0 = 1, a1 = 2, a2 = 3, a3 = 4, b0 = 0, b1 = 0, b2 = 0, b3 = 0;
     size_t at = 0;
-    for (; at + 32 <= size; at += 32)
-        for (int i = 0; i < 4; i++) lanes[i] = mix(lanes[i], load64(data + at + 8 * i));
-    uint64_t sum = uint64_t(size) * prime1;
-    for (int i = 0; i < 4; i++) sum = mix(sum ^ rotl(lanes[i], 7 * i + 1), lanes[i]);
-    for (; at + 8 <= size; at += 8) sum = mix(sum, load64(data + at));
-    for (; at < size; at++) sum = mix(sum, data[at]);
-    // The final avalanche, so that neighbouring inputs end far apart.
-    sum ^= sum >> 33;
-    sum *= prime2;
-    sum ^= sum >> 29;
-    return sum;
+    for (; at + 32 <= size; at += 32) {
+        b0 += a0 += load64(data + at);
+        b1 += a1 += load64(data + at + 8);
+        b2 += a2 += load64(data + at + 16);
+        b3 += a3 += load64(data + at + 24);
+    }
+    uint64_t hash = mix(prime2, uint64_t(size));
+    for (uint64_t sum : {a0, b0, a1, b1, a2, b2, a3, b3}) hash = mix(hash, sum);
+    // The last few bytes are mixed in one by one.
+    for (; at < size; at++) hash = mix(hash, data[at] + (uint64_t(at & 31) << 8));
+    return mix(hash, prime2);
 }
 
 static const char record_magic[8] = {'b', 'r', 'i', 'n', 'q', 'J', '1', '\0'};

@@ -80,6 +80,7 @@ struct JournalRecord {
     uint64_t old_size;                  // the source's size before cleaning
     uint64_t creation_time;             // the source's times before cleaning, as FILETIME counts
     uint64_t last_write_time;
+    uint64_t file_index;                // the file system's number of the source: the same file after a kill
     wchar_t source[journal_path_size];  // a full path that opens the source again, NUL-ended
     uint64_t record_checksum;           // of everything above: a torn record is never believed
 };

@@ -6,7 +6,9 @@
 #include "batch/batch.h"
 
 #include <windows.h>
+#include <winternl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -38,6 +40,18 @@ static bool size_and_times(HANDLE file, uint64_t* size, FILETIME* creation, FILE
     LARGE_INTEGER length;
     if (!GetFileSizeEx(file, &length) || !GetFileTime(file, creation, nullptr, last_write)) return false;
     *size = uint64_t(length.QuadPart);
+    return true;
+}
+
+// The file system's own number of an open file, which writes leave as it is: the creation time
+// cannot tell the file under Wine, where it follows the last write, nor on Windows, where a file
+// saved anew under the same name within seconds inherits it. Not GetFileInformationByHandleEx:
+// under Wine its volume serial number costs a round trip to the mount manager.
+static bool file_index(HANDLE file, uint64_t* index) {
+    IO_STATUS_BLOCK status;
+    FILE_INTERNAL_INFORMATION internal;
+    if (NtQueryInformationFile(file, &status, &internal, sizeof internal, FileInternalInformation) != 0) return false;
+    *index = uint64_t(internal.IndexNumber.QuadPart);
     return true;
 }
 
@@ -159,8 +173,11 @@ static bool move_file_pointer(HANDLE file, uint64_t to) {
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
 }
 
-// The file's end set to `length` wherever its pointer stands.
+// The file's end set to `length` wherever its pointer stands. Asked first: Wine cannot set a
+// file's end where it already is on a full disk.
 static bool cut_at(HANDLE file, uint64_t length) {
+    LARGE_INTEGER now;
+    if (GetFileSizeEx(file, &now) && uint64_t(now.QuadPart) == length) return true;
     FILE_END_OF_FILE_INFO end;
     end.EndOfFile.QuadPart = LONGLONG(length);
     return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
@@ -264,7 +281,7 @@ Replacement replace_source() {
         return refused;
     HANDLE file = if_unchanged(open_recorded_source(GENERIC_READ | GENERIC_WRITE));
     if (file == INVALID_HANDLE_VALUE) return refused;
-    if (!write_journal()) {
+    if (!file_index(file, &record.file_index) || !write_journal()) {
         CloseHandle(file);
         return refused;
     }
@@ -273,18 +290,19 @@ Replacement replace_source() {
     return outcome;
 }
 
-// The interrupted source, if it is still the file that was being replaced: the same creation
-// time, and a size between its old one and the copy's, both included. `size` is its size now.
+// The interrupted source, if it is still the file that was being replaced: the same file, of a
+// size between its old one and the copy's, both included. `size` is its size now.
 static HANDLE open_interrupted_source(uint64_t* size) {
     if (refused_by_attributes(GetFileAttributesW(record.source))) return INVALID_HANDLE_VALUE;
     HANDLE file = open_recorded_source(GENERIC_READ | GENERIC_WRITE);
     if (file == INVALID_HANDLE_VALUE) return file;
-    FILETIME creation, last_write;
-    uint64_t low = record.old_size < record.copy_length ? record.old_size : record.copy_length;
-    uint64_t high = record.old_size ^ record.copy_length ^ low;
-    if (size_and_times(file, size, &creation, &last_write) && ticks(creation) == record.creation_time &&
-        *size >= low && *size <= high)
-        return file;
+    LARGE_INTEGER length;
+    uint64_t index = 0;
+    uint64_t low = std::min(record.old_size, record.copy_length), high = std::max(record.old_size, record.copy_length);
+    if (GetFileSizeEx(file, &length) && file_index(file, &index) && index == record.file_index) {
+        *size = uint64_t(length.QuadPart);
+        if (*size >= low && *size <= high) return file;
+    }
     CloseHandle(file);
     return INVALID_HANDLE_VALUE;
 }

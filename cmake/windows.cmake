@@ -7,7 +7,7 @@ add_custom_command(OUTPUT ${SHELL32_DELAYED}
   COMMAND ${DLLTOOL} --input-def ${PROJECT_SOURCE_DIR}/res/shell32.def --output-delaylib ${SHELL32_DELAYED}
   DEPENDS ${PROJECT_SOURCE_DIR}/res/shell32.def VERBATIM)
 add_custom_target(shell32_delayed DEPENDS ${SHELL32_DELAYED})
-set(WIN_LIBS gdi32 user32 ${SHELL32_DELAYED} winmm kernel32)
+set(WIN_LIBS gdi32 user32 ${SHELL32_DELAYED} winmm kernel32 ntdll)
 set(WARNINGS -Wall -Wextra)
 
 file(GLOB WIN_SOURCES CONFIGURE_DEPENDS
@@ -75,3 +75,5 @@ add_test(NAME file_system_faults COMMAND bash ${PROJECT_SOURCE_DIR}/tests/fault/
   ${NATIVE_BUILD}/reduce_file ${CMAKE_BINARY_DIR}/faults)
 add_test(NAME concurrent_processes COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/fault/concurrent.py
   --exe $<TARGET_FILE:brinq> --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/concurrent)
+add_test(NAME killed_processes COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/fault/killed.py --exe $<TARGET_FILE:brinq>
+  --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/killed)

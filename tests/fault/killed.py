@@ -18,7 +18,6 @@ import hostile  # noqa: E402
 import images  # noqa: E402
 from pictures import jpeg_exif_first, jpeg_jfif_first, png_dropped, png_plain, psd_mixed, read, write  # noqa: E402
 
-JOURNAL_NAME = "xtmp_7x91x4vnq.jrnl"
 SAVED = (1009972800, 1009972800)  # 2002-01-02 12:00 UTC, as the sources' last-write time
 KINDS = "source,temp,journal,times,commit"
 
@@ -212,7 +211,7 @@ def only_whole_image(exe, pictures, expected):
     os.remove(os.path.join(bin_folder, "shrink (5000).png"))
     start_again(bin_folder, other)
     check("once a name is free the copy goes there", read(os.path.join(bin_folder, "shrink (5000).png")) ==
-          expected[name] and not os.path.exists(temp) and not os.path.exists(os.path.join(bin_folder, JOURNAL_NAME)))
+          expected[name] and not os.path.exists(temp) and not os.path.exists(os.path.join(bin_folder, hostile.JOURNAL_NAME)))
     check("and the next file is cleaned", read(os.path.join(other, "next.png")) == expected[name])
     shutil.rmtree(bin_folder)
 

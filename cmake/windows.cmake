@@ -82,3 +82,8 @@ add_test(NAME file_system_faults COMMAND bash ${PROJECT_SOURCE_DIR}/tests/fault/
   ${NATIVE_BUILD}/reduce_file ${CMAKE_BINARY_DIR}/faults)
 add_test(NAME concurrent_processes COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/fault/concurrent.py
   --exe $<TARGET_FILE:brinq> --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/concurrent)
+
+# The release: one commit gives one zip and one brinq.exe, built in any folder, and the README's
+# own build gives that brinq.exe too.
+add_test(NAME reproducible_release COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/release/reproducible.py
+  --repo ${PROJECT_SOURCE_DIR} --work ${CMAKE_BINARY_DIR}/reproducible)

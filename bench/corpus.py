@@ -106,54 +106,57 @@ def shuffled_names(pattern, count, seed):
     return [pattern % n for n in numbers]
 
 
-def make_jpegs(work, folder, meta):
-    bases = []
-    commands = []
-    for n, (w, h) in enumerate(JPEG_BASES):
-        path = os.path.join(work, "base%d.jpg" % n)
-        commands.append([CONVERT, "-seed", str(n + 1), "-size", "%dx%d" % (w, h), "plasma:fractal",
-                         "-attenuate", "0.6", "+noise", "Gaussian", "-quality", "92", path])
-        bases.append(path)
-    run_all(commands)
-    icc = [icc_segments(p) for p in PROFILES]
-    names = shuffled_names("photo_%03d.jpg", len(bases) * JPEGS_PER_BASE, 1)
-    count = 0
-    for n, path in enumerate(bases):
-        segments, scan = split_jpeg(read(path))
-        jfif = segments[0][1]
-        for i in range(JPEGS_PER_BASE):
-            exif_first = count % 2 == 1
-            comment = segment(0xFE, b"bench file %d, written for timing only" % count)
-            head = [meta["exif"], padded_xmp(meta["xmp"], 2000 + 3000 * i), icc[i % 2], meta["iptc"], comment]
-            if not exif_first:
-                head.insert(0, jfif)
-            write(os.path.join(folder, names[count]), b"\xFF\xD8" + b"".join(head) + scan)
-            count += 1
-
-
-def make_small_jpegs(work, folder, meta):
+def base_jpegs(work, name, sizes, first_seed, attenuate, quality):
+    """Noisy plasma pictures, each encoded once: the pixels of every corpus JPEG."""
     commands, bases = [], []
-    for n, (w, h) in enumerate(SMALL_BASES):
-        path = os.path.join(work, "small_base%d.jpg" % n)
-        commands.append([CONVERT, "-seed", str(n + 30), "-size", "%dx%d" % (w, h), "plasma:fractal",
-                         "-attenuate", "0.3", "+noise", "Gaussian", "-quality", "75", path])
+    for n, (w, h) in enumerate(sizes):
+        path = os.path.join(work, "%s%d.jpg" % (name, n))
+        commands.append([CONVERT, "-seed", str(first_seed + n), "-size", "%dx%d" % (w, h), "plasma:fractal",
+                         "-attenuate", attenuate, "+noise", "Gaussian", "-quality", quality, path])
         bases.append(path)
     run_all(commands)
-    icc = icc_segments(PROFILES[0])
-    names = shuffled_names("small_%04d.jpg", len(bases) * SMALLS_PER_BASE, 4)
+    return bases
+
+
+def derive_jpegs(folder, bases, per_base, names, head_of):
+    """per_base files around the scan of each base; head_of(count, i, jfif) gives the leading
+    segments of the count-th file, the i-th of its base."""
     count = 0
     for path in bases:
         segments, scan = split_jpeg(read(path))
         jfif = segments[0][1]
-        for i in range(SMALLS_PER_BASE):
-            comment = segment(0xFE, b"small bench file %d" % count)
-            head = [meta["exif"], padded_xmp(meta["xmp"], 100 * (i % 10)), comment]
-            if i % 2:
-                head.insert(1, icc)
-            if count % 4 < 2:
-                head.insert(0, jfif)
-            write(os.path.join(folder, names[count]), b"\xFF\xD8" + b"".join(head) + scan)
+        for i in range(per_base):
+            write(os.path.join(folder, names[count]), b"\xFF\xD8" + b"".join(head_of(count, i, jfif)) + scan)
             count += 1
+
+
+def make_jpegs(work, folder, meta):
+    bases = base_jpegs(work, "base", JPEG_BASES, 1, "0.6", "92")
+    icc = [icc_segments(p) for p in PROFILES]
+
+    def head_of(count, i, jfif):
+        comment = segment(0xFE, b"bench file %d, written for timing only" % count)
+        head = [meta["exif"], padded_xmp(meta["xmp"], 2000 + 3000 * i), icc[i % 2], meta["iptc"], comment]
+        exif_first = count % 2 == 1
+        return head if exif_first else [jfif] + head
+
+    names = shuffled_names("photo_%03d.jpg", len(bases) * JPEGS_PER_BASE, 1)
+    derive_jpegs(folder, bases, JPEGS_PER_BASE, names, head_of)
+
+
+def make_small_jpegs(work, folder, meta):
+    bases = base_jpegs(work, "small_base", SMALL_BASES, 30, "0.3", "75")
+    icc = icc_segments(PROFILES[0])
+
+    def head_of(count, i, jfif):
+        comment = segment(0xFE, b"small bench file %d" % count)
+        profile = [icc] if i % 2 else []
+        head = [meta["exif"]] + profile + [padded_xmp(meta["xmp"], 100 * (i % 10)), comment]
+        exif_first = count % 4 >= 2
+        return head if exif_first else [jfif] + head
+
+    names = shuffled_names("small_%04d.jpg", len(bases) * SMALLS_PER_BASE, 4)
+    derive_jpegs(folder, bases, SMALLS_PER_BASE, names, head_of)
 
 
 # PNG ------------------------------------------------------------------------------------

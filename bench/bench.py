@@ -114,21 +114,35 @@ def main():
     ensure_corpus()
     everything = {part: files_of(os.path.join(CORPUS, part)) for part in PARTS}
     small = files_of(os.path.join(CORPUS, SMALL))
-    bytes_all = {part: size_of(paths) for part, paths in everything.items()}
-    total = sum(bytes_all.values())
-    jpeg_bytes = bytes_all["jpeg"]
-    small_bytes = size_of(small)
+    mb = {part: size_of(paths) / 1e6 for part, paths in everything.items()}
     largest = max(os.path.getsize(p) for paths in everything.values() for p in paths)
     print("corpus: %d files, %.1f MB (JPEG %.1f, PNG %.1f, PSD %.1f MB), largest file %.2f MB;"
-          " small part: %d JPEGs, %.1f MB" % (
-              sum(len(p) for p in everything.values()), total / 1e6, jpeg_bytes / 1e6, bytes_all["png"] / 1e6,
-              bytes_all["psd"] / 1e6, largest / 1e6, len(small), small_bytes / 1e6))
+          " small part: %d JPEGs, %.1f MB" % (sum(len(p) for p in everything.values()), sum(mb.values()),
+                                              mb["jpeg"], mb["png"], mb["psd"], largest / 1e6, len(small),
+                                              size_of(small) / 1e6))
 
     # Warm-up: Wine's own files and brinq.exe's pages in the cache.
     fresh_copy({"jpeg": everything["jpeg"][:1]})
     wine_runs(BRINQ, ["jpeg"])
     wine_runs(FLOOR, ["jpeg"])
+    times, removed = measure(everything, small)
+    median = {k: statistics.median(v) for k, v in times.items()}
+    report(everything, small, median, times, removed)
 
+    # Peak memory: one brinq.exe over the whole corpus, against one that finds nothing to do.
+    fresh_copy(everything)
+    peak = max_rss_kb([windows_path(os.path.join(WORK, part)) for part in PARTS])
+    idle = max_rss_kb([windows_path(os.path.join(SCRATCH, "no-such-folder"))])
+    print("peak memory of brinq.exe on the corpus: %.1f MB max RSS (%.1f MB for a run with no file;"
+          " largest file %.2f MB)" % (peak / 1024, idle / 1024, largest / 1e6))
+    shutil.rmtree(WORK, ignore_errors=True)
+    print(ratios(median))
+
+
+def measure(everything, small):
+    """Each round's times of every tool, and the bytes each removed."""
+    total = sum(size_of(paths) for paths in everything.values())
+    jpeg_bytes, small_bytes = size_of(everything["jpeg"]), size_of(small)
     times = {k: [] for k in ["cp", "brinq", "floor", "jhead", "exiftool", "jhead_small"] +
              [tool + "_" + part for tool in ("brinq", "floor", "exiftool") for part in PARTS + (SMALL,)]}
     removed = {}
@@ -159,8 +173,12 @@ def main():
             removed["exiftool_small"] = removed_bytes(small_bytes, [SMALL])
             shown += ["exiftool", "exiftool_small"]
         print("round %d: %s" % (r + 1, "  ".join("%s %.2fs" % (k, times[k][-1]) for k in shown)), flush=True)
+    return times, removed
 
-    median = {k: statistics.median(v) for k, v in times.items()}
+
+def report(everything, small, median, times, removed):
+    bytes_all = {part: size_of(paths) for part, paths in everything.items()}
+    total, jpeg_bytes, small_bytes = sum(bytes_all.values()), bytes_all["jpeg"], size_of(small)
     rows = [
         ("cp -r", "corpus", total, median["cp"], "-"),
         ("floor.exe", "corpus", total, median["floor"], "-"),
@@ -199,15 +217,10 @@ def main():
                             ("exiftool -all=", "exiftool_small", removed["exiftool_small"])):
         print("%-18s %10.3f %10.2f %14s" % (tool, median[key], median[key] * 1000 / len(small), gone))
 
-    # Peak memory: one brinq.exe over the whole corpus, against one that finds nothing to do.
-    fresh_copy(everything)
-    peak = max_rss_kb([windows_path(os.path.join(WORK, part)) for part in PARTS])
-    idle = max_rss_kb([windows_path(os.path.join(SCRATCH, "no-such-folder"))])
-    print("peak memory of brinq.exe on the corpus: %.1f MB max RSS (%.1f MB for a run with no file;"
-          " largest file %.2f MB)" % (peak / 1024, idle / 1024, largest / 1e6))
-    shutil.rmtree(WORK, ignore_errors=True)
 
-    print("brinq_vs_cp=%.2f brinq_vs_jhead=%.2f brinq_vs_exiftool=%.3f brinq_vs_floor=%.3f"
+def ratios(median):
+    """The last line: the ratios of the median times."""
+    return ("brinq_vs_cp=%.2f brinq_vs_jhead=%.2f brinq_vs_exiftool=%.3f brinq_vs_floor=%.3f"
           " brinq_vs_floor_jpeg=%.3f small_brinq_vs_floor=%.3f small_brinq_vs_exiftool=%.3f"
           " small_brinq_vs_jhead=%.2f" % (
               median["brinq"] / median["cp"], median["brinq_jpeg"] / median["jhead"],

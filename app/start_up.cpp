@@ -68,7 +68,7 @@ void finish_interrupted_replacements() {
     char chosen[path_size];
     strcpy(chosen, temp_path);
     for (const char* folder : {exe_dir, user_temp_dir})
-        if (!copy_kept_at_temp && put_temp_path_in(folder)) finish_if_free();
+        if (!copy_kept_at_temp && put_temp_path_in(folder)) tidy_journal();
     if (!copy_kept_at_temp) strcpy(temp_path, chosen);
 }
 
@@ -108,4 +108,5 @@ void run_command_line(int argc, wchar_t** argv) {
     }
     yield_1ms();
     release_work_buffer();
+    tidy_journal();
 }

@@ -58,6 +58,7 @@ static void run_drop(HWND window, HDROP drop) {
         yield_1ms();
     }
     DragFinish(drop);
+    tidy_journal();
     abort_requested = 0;
     show_instructions();
     show_result();

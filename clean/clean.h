@@ -66,7 +66,17 @@ bool open_temp_stream();
 // Closes temp_stream and records copy_size; true when complete and everything reached the file.
 bool close_temp_stream(bool complete);
 
-// A 64-bit checksum of a block that runs at memory speed.
+// A 64-bit checksum taken piece by piece, every piece but the last a multiple of 32 bytes long.
+struct Checksum {
+    uint64_t sums[4];          // running sums of the 8-byte words, a lane each
+    uint64_t sums_of_sums[4];  // running sums of those sums
+    uint64_t hash;             // the last piece's bytes beyond the lanes, mixed in one by one
+    uint64_t length;           // bytes summed so far
+};
+void checksum_start(Checksum* sum);
+void checksum_add(Checksum* sum, const unsigned char* data, size_t size);
+uint64_t checksum_end(const Checksum& sum);
+// The same of one block.
 uint64_t checksum64(const unsigned char* data, size_t size);
 
 enum { journal_path_size = 1024 };  // UTF-16 units for a source's full path in the journal
@@ -109,11 +119,13 @@ void clean_file();
 // pumping meanwhile; false when the batch was stopped. The first time in this process, and
 // when the mutex was abandoned, an interrupted replacement at temp_path is finished first.
 bool take_lock();
+// The same without waiting: false when another process holds it.
+bool take_lock_if_free();
 // Lets the mutex go, unless the only whole image stands at temp_path.
 void release_lock();
-// The same for a start: finishes an interrupted replacement at temp_path when the mutex is
-// free at once; someone else holding it finishes it instead.
-void finish_if_free();
+// At a start and at the end of a batch: what a journal beside temp_path records is finished
+// and the emptied journal goes, if the mutex is free at once; its holder sees to both otherwise.
+void tidy_journal();
 // The machine-wide name of temp_path's mutex, the same for every spelling of its folder (its
 // long form, upper-cased, hashed); false when temp_path has no folder.
 bool temp_lock_name(wchar_t* name, size_t name_size);
@@ -127,3 +139,10 @@ Replacement replace_source();
 // Finishes the replacement that the journal beside temp_path records, if there is one; without
 // one, a file left at temp_path is stale and goes.
 void finish_interrupted_replacement();
+// Deletes the journal if it holds no record and no other process has it open; the caller holds
+// the mutex.
+void remove_empty_journal();
+// Closes this process's handle of the journal, which stays open from record to record.
+void close_journal();
+// Whether a journal file stands beside temp_path.
+bool journal_exists();

@@ -24,3 +24,11 @@ void clean_file() {
     if (!copy_kept_at_temp) clean_held_file();
     release_lock();
 }
+
+void tidy_journal() {
+    // What a killed brinq.exe can leave: the journal, the copy.
+    bool left_over = journal_exists() || GetFileAttributesA(temp_path) != INVALID_FILE_ATTRIBUTES;
+    if (!left_over || !take_lock_if_free()) return;
+    remove_empty_journal();
+    release_lock();
+}

@@ -99,7 +99,4 @@ void release_lock() {
     if (!copy_kept_at_temp) ReleaseMutex(temp_lock);
 }
 
-void finish_if_free() {
-    if (!find_lock() || !taken(WaitForSingleObject(temp_lock, 0))) return;
-    release_lock();
-}
+bool take_lock_if_free() { return find_lock() && taken(WaitForSingleObject(temp_lock, 0)); }

@@ -2,6 +2,7 @@
 // failing disk does to either must show.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -38,6 +39,18 @@ TEST(Checksum, SwappedBlocksShow) {
     ASSERT_NE(a, b);
     EXPECT_NE(sum(a + b), sum(b + a));
     EXPECT_EQ(sum(a + b), sum(a + b));
+}
+
+// The read-back of a copy sums it piece by piece; the pieces must add up to the whole.
+TEST(Checksum, PiecesOfThirtyTwoBytesSumAsTheWhole) {
+    Bytes copy = noise(1000, 12);
+    for (size_t piece : {size_t(32), size_t(64), size_t(320), size_t(992)}) {
+        Checksum sum;
+        checksum_start(&sum);
+        for (size_t at = 0; at < copy.size(); at += piece)
+            checksum_add(&sum, copy.data() + at, std::min(piece, copy.size() - at));
+        EXPECT_EQ(checksum_end(sum), checksum64(copy.data(), copy.size())) << piece;
+    }
 }
 
 JournalRecord sealed_record() {

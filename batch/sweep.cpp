@@ -41,14 +41,38 @@ void show_progress(const char* name) {
     present();
 }
 
+// Windows refuses the best-fit flag, and a default character, for these code pages
+// (ERROR_INVALID_FLAGS): the round trip in spell_in tells a lossy spelling without them.
+DWORD narrowing_flags(UINT code_page) {
+    if (code_page >= 57002 && code_page <= 57011) return 0;  // ISCII
+    switch (code_page) {
+    case 42:     // Symbol
+    case 50220:  // ISO-2022 Japanese
+    case 50221:
+    case 50222:
+    case 50225:  // ISO-2022 Korean
+    case 50227:  // ISO-2022 Simplified Chinese
+    case 50229:  // ISO-2022 Traditional Chinese
+    case 54936:  // GB18030
+    case 65000:  // UTF-7
+    case 65001:  // UTF-8, also the ANSI code page of a system set to use it
+        return 0;
+    default:
+        return WC_NO_BEST_FIT_CHARS;
+    }
+}
+
 // The round trip alone tells a lossless spelling: a replaced or best-fitted letter comes back
 // as another one, and it works for every code page, UTF-8 included.
-bool spell_ansi(const wchar_t* wide, char* to) {
-    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, to, path_size, nullptr, nullptr) == 0) return false;
+bool spell_in(UINT code_page, const wchar_t* wide, char* to) {
+    if (WideCharToMultiByte(code_page, narrowing_flags(code_page), wide, -1, to, path_size, nullptr, nullptr) == 0)
+        return false;
     wchar_t back[path_size];
-    if (MultiByteToWideChar(CP_ACP, 0, to, -1, back, path_size) == 0) return false;
+    if (MultiByteToWideChar(code_page, 0, to, -1, back, path_size) == 0) return false;
     return wcscmp(back, wide) == 0;
 }
+
+bool spell_ansi(const wchar_t* wide, char* to) { return spell_in(GetACP(), wide, to); }
 
 bool ansi_path(const wchar_t* wide, char* to) {
     if (spell_ansi(wide, to)) return true;

@@ -1,8 +1,14 @@
 // Names spelt in a code page: the flags that Windows takes for each, UTF-8 and Shift-JIS
-// spellings, the buffer limit in bytes.
+// spellings, the buffer limit in bytes, and the code page that this run is for.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "batch/batch.h"
+#include "tests/win/win_fixture.h"
+
+// A prefix that silently ran another code page would test the names of that one.
+TEST(CodePage, IsTheOneThisRunIsFor) { EXPECT_EQ(GetACP(), expected_code_page()); }
 
 // Windows fails a conversion to these with ERROR_INVALID_FLAGS for any flag but
 // WC_ERR_INVALID_CHARS (taken by UTF-8 and GB18030 only). Wine takes any, so only the flags
@@ -51,4 +57,21 @@ TEST(CodePage, CountsUtf8BytesAgainstThePathBuffer) {
 // Without WC_ERR_INVALID_CHARS it becomes U+FFFD, which the round trip tells apart.
 TEST(CodePage, Utf8RefusesAnUnpairedSurrogate) {
     EXPECT_EQ(spelling(65001, std::wstring(1, wchar_t(0xD800)) + L".png"), "(refused)");
+}
+
+// The names of the script tests, spelt by the code page that has their letters: each run takes
+// the way in it is for, by the name itself or by the short name.
+TEST(CodePage, SpellsTheTestNamesItHasLettersFor) {
+    ASSERT_EQ(GetACP(), expected_code_page());
+    std::vector<ScriptName> names = names_in_scripts("");
+    std::set<std::wstring> spelt, expected;
+    for (const ScriptName& name : names)
+        if (!name.ansi.empty()) spelt.insert(name.name);
+    if (GetACP() == 1252) expected = {L"plain", L"caf\u00e9"};
+    if (GetACP() == 932)
+        expected = {L"plain", L"\u0444\u043e\u0442\u043e", L"\u0395\u0399\u039a\u039f\u039d\u0391", L"\u5199\u771f",
+                    L"\u8868\u30bd\u80fd", std::wstring(80, L'\u5199')};
+    if (GetACP() == 65001)
+        for (const ScriptName& name : names) expected.insert(name.name);
+    EXPECT_EQ(spelt, expected);
 }

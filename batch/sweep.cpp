@@ -81,12 +81,6 @@ bool ansi_path(const wchar_t* wide, char* to) {
     return length != 0 && length < path_size && spell_ansi(short_path, to);
 }
 
-// The found name as the code page spells it, else its short name; names already 8.3 have none.
-static bool found_name(const WIN32_FIND_DATAW& entry, char* to) {
-    if (spell_ansi(entry.cFileName, to)) return true;
-    return entry.cAlternateFileName[0] != L'\0' && spell_ansi(entry.cAlternateFileName, to);
-}
-
 // folder + "\" + name into `to`; false when it would not fit a path buffer.
 static bool join_path(char* to, const char* folder, const char* name) {
     if (strlen(folder) + 1 + strlen(name) >= path_size) return false;
@@ -94,6 +88,19 @@ static bool join_path(char* to, const char* folder, const char* name) {
     strcat(to, "\\");
     strcat(to, name);
     return true;
+}
+
+// One spelling of a found name joined to folder_path, if the code page spells it and it fits.
+static bool join_found(char* to, const wchar_t* name) {
+    char spelt[path_size];
+    return spell_ansi(name, spelt) && join_path(to, folder_path, spelt);
+}
+
+// The found file's path by its name as the code page spells it, else by its short name, which
+// also serves where the long one would overflow a path buffer; names already 8.3 have none.
+static bool found_path(const WIN32_FIND_DATAW& entry, char* to) {
+    if (join_found(to, entry.cFileName)) return true;
+    return entry.cAlternateFileName[0] != L'\0' && join_found(to, entry.cAlternateFileName);
 }
 
 void sweep_pattern(const char* pattern) {
@@ -106,13 +113,13 @@ void sweep_pattern(const char* pattern) {
     HANDLE find = FindFirstFileW(wide_search, &entry);
     if (find == INVALID_HANDLE_VALUE) return;
     do {
-        char name[path_size];
+        char path[path_size];
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        if (!found_name(entry, name)) continue;
-        show_progress(name);
+        if (!found_path(entry, path)) continue;
+        show_progress(path + strlen(folder_path) + 1);
         pump();
         if (stop_requested()) break;
-        if (!join_path(source_path, folder_path, name)) continue;
+        strcpy(source_path, path);
         clean_file();
         yield_1ms();
     } while (FindNextFileW(find, &entry));

@@ -78,11 +78,12 @@ open(sys.argv[1], "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
   wine regedit /S "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1 || true
 }
 
-# Each prefix that start_wine started is stopped by its own wineserver.
+# Each prefix that start_wine started is stopped by its own wineserver, and gone before the
+# next start.
 stop_wine_and_display() {
   local code_page
   for code_page in "${started_code_pages[@]}"; do
-    (use_code_page "$code_page" && wineserver -k >/dev/null 2>&1) || true
+    (use_code_page "$code_page" && wineserver -k >/dev/null 2>&1 && wineserver -w) || true
   done
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
 }

@@ -50,10 +50,9 @@ start_wine() {
   wait "${pids[@]}"
 }
 
-# The server is kept until stop_wine_and_display: one that quit when idle would be started
-# again from inside a test, and hold that test's pipes until it quit once more. Windows
-# unmanaged by a window manager (Xvfb runs none) hide at once instead of after Wine's
-# two-second wait for one.
+# The server is kept until stop_wine_and_display: one that quit when idle would start again,
+# with its services, inside a later test. Windows unmanaged by a window manager (Xvfb runs
+# none) hide at once instead of after Wine's two-second wait for one.
 start_prefix() {
   mkdir -p "$WINEPREFIX"
   wineserver -p </dev/null >/dev/null 2>&1 || true

@@ -10,8 +10,11 @@ extern uint8_t abort_requested;      // ends a batch: Escape, or a press on the 
 extern uint8_t batch_busy;           // a drop batch is running; later drops wait for its end
 extern uint8_t quit_requested;       // quit was clicked or the session ends: no further file, waiting drops released
 
+// The flags of a conversion from UTF-16 to the code page that Windows accepts for it.
+DWORD narrowing_flags(UINT code_page);
 // A name the system gives in UTF-16 as the code page spells it, when it converts there and
-// back unchanged and fits a path buffer.
+// back unchanged and fits a path buffer; spell_ansi does it for the process's ANSI code page.
+bool spell_in(UINT code_page, const wchar_t* wide, char* to);
 bool spell_ansi(const wchar_t* wide, char* to);
 // A path the system gives in UTF-16 as the code page spells it, else as its short form, which
 // the code page always spells; false when neither is to be had.

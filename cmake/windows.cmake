@@ -67,11 +67,19 @@ target_compile_definitions(win_tests PRIVATE BRINQ_EXE="$<TARGET_FILE:brinq>"
   REGRESSION_DIR="${PROJECT_SOURCE_DIR}/tests/regressions")
 check_emblem_store(win_tests)
 add_dependencies(win_tests brinq)
+# Wine in the prefix and locale of the code page that BRINQ_CODE_PAGE names, 1252 by default.
+set_target_properties(win_tests PROPERTIES CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-test.sh)
 # Tests that show windows or start brinq.exe share one display and one pointer: one at a time.
 set(DISPLAY_TESTS "Buttons.*:Canvas.*:Screen.*:Window.*:WindowMode.*:RealWindow.*:CommandLine.*")
 gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "-${DISPLAY_TESTS}")
 gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${DISPLAY_TESTS}"
                      PROPERTIES RESOURCE_LOCK display)
+# The names in every script once more under the ANSI code pages 932 (Shift-JIS) and 65001
+# (UTF-8), each run in a Wine prefix of its own: cp932.*, cp65001.*.
+foreach(code_page 932 65001)
+  gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "CodePage.*:*Script*"
+                       TEST_PREFIX "cp${code_page}." PROPERTIES RESOURCE_LOCK display ENVIRONMENT BRINQ_CODE_PAGE=${code_page})
+endforeach()
 
 # brinq.exe itself under Wine, against hostile files and faults of the file system around it.
 # The expected results come from the portable core, built natively beside this build.

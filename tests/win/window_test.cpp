@@ -53,7 +53,12 @@ protected:
         return path.string();
     }
     bool cleaned(const std::string& name) { return read_file(folder / name) == png_without_phys(); }
+    // Keeps the progress area of the Canvas at each of the first n pumps of a batch in progress.
+    void record_progress(size_t n) {
+        for (size_t i = 1; i <= n; i++) at_message(i, [this] { progress.push_back(region(2, 30, 398, 148)); });
+    }
     fs::path folder;
+    std::vector<std::vector<COLORREF>> progress;
 };
 
 // A drop handle as the shell makes one: DROPFILES, then the paths, ANSI or wide, each
@@ -148,8 +153,20 @@ TEST_F(Window, SweepsEveryFolderOfOneDrop) {
     EXPECT_EQ(target_count, 2);
 }
 
+// Whether a progress area showed exactly `name`, cut to 60 bytes, at (10, 30).
+static bool progress_showed(const std::vector<COLORREF>& shown, const std::string& name) {
+    return shown == redrawn(2, 30, 398, 148, 0x303030, {{10, 30, name.substr(0, 60)}});
+}
+
+// A dropped file shows with the last four bytes of its name lower-cased, byte by byte.
+static std::string shown_when_dropped(std::string name) {
+    for (size_t i = name.size() > 4 ? name.size() - 4 : 0; i < name.size(); i++)
+        if (name[i] >= 'A' && name[i] <= 'Z') name[i] += 0x20;
+    return name;
+}
+
 TEST_F(Window, CleansDroppedFilesNamedInAnyScript) {
-    ASSERT_EQ(GetACP(), 1252u);  // the names are chosen for it
+    ASSERT_EQ(GetACP(), expected_code_page());
     std::vector<std::wstring> paths;
     std::vector<std::string> expected;
     for (const ScriptName& name : names_in_scripts(".png")) {
@@ -157,27 +174,41 @@ TEST_F(Window, CleansDroppedFilesNamedInAnyScript) {
         paths.push_back((folder / name.name).wstring());
         expected.push_back(working_name(folder, name));
     }
+    // Each file is on screen at the pump after it: its whole name, though a Shift-JIS trail
+    // byte 0x5C looks like a backslash to a search byte by byte.
+    record_progress(expected.size());
     drop_wide(paths);
     EXPECT_EQ(cleaned_order(), expected);
     for (const ScriptName& name : names_in_scripts(".png")) {
         EXPECT_EQ(read_file(folder / name.name), png_without_phys());
         EXPECT_TRUE(date_kept(folder / name.name));
     }
-    EXPECT_TRUE(result_shows(expected_result(6, 6)));
+    EXPECT_TRUE(result_shows(expected_result(int(expected.size()), int(expected.size()))));
+    ASSERT_EQ(progress.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); i++)
+        EXPECT_TRUE(progress_showed(progress[i], shown_when_dropped(expected[i]))) << expected[i];
 }
 
 TEST_F(Window, SweepsADroppedFolderNamedInAnotherScript) {
-    fs::path photos = folder / L"\u0444\u043e\u0442\u043e";  // фото
+    ASSERT_EQ(GetACP(), expected_code_page());
+    fs::path photos = folder / L"\u0444\u043e\u0442\u043e\u80fd";  // фото能: its last byte in Shift-JIS is 0x5C
     fs::create_directory(photos);
-    for (const ScriptName& name : names_in_scripts(".jpg")) write_dated(photos / name.name, png_with_phys());
+    std::vector<ScriptName> names = names_in_scripts(".jpg");
+    for (const ScriptName& name : names) write_dated(photos / name.name, png_with_phys());
     image("loose.png");
+    // The sweep shows each file before it cleans it, the found name as it goes in.
+    record_progress(names.size());
     drop_wide({photos.wstring(), (folder / "loose.png").wstring()});
-    for (const ScriptName& name : names_in_scripts(".jpg")) {
+    for (const ScriptName& name : names) {
         EXPECT_EQ(read_file(photos / name.name), png_without_phys());
         EXPECT_TRUE(date_kept(photos / name.name));
     }
     EXPECT_TRUE(cleaned("loose.png"));
-    EXPECT_TRUE(result_shows(expected_result(7, 7)));
+    EXPECT_TRUE(result_shows(expected_result(int(names.size()) + 1, int(names.size()) + 1)));
+    std::vector<std::string> order = cleaned_order();
+    ASSERT_EQ(order.size(), names.size() + 1);
+    ASSERT_EQ(progress.size(), names.size());
+    for (size_t i = 0; i < names.size(); i++) EXPECT_TRUE(progress_showed(progress[i], order[i])) << order[i];
 }
 
 TEST_F(Window, ReportsNothingForAMissingPathOrAnEmptyDrop) {

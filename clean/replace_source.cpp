@@ -185,7 +185,6 @@ bool journal_exists() {
 void remove_empty_journal() {
     char path[path_size];
     journal_path(path);
-    close_journal();
     if (read_journal() == no_journal) DeleteFileA(path);
 }
 

@@ -28,7 +28,15 @@ check() {
 same() { cmp -s "$1" "$2"; }
 # A fresh copy of brinq.exe in its own folder, so that its temporary file is ours alone.
 new_bin() { mkdir -p "$1" && cp "$exe" "$1/brinq.exe"; }
-brinq() { local bin=$1; shift; wine "$bin/brinq.exe" "$@" </dev/null >/dev/null 2>&1; }
+# What Wine said is shown when brinq.exe did not end normally.
+brinq() {
+  local bin=$1 code
+  shift
+  wine "$bin/brinq.exe" "$@" </dev/null >/dev/null 2>"$work/wine.log"
+  code=$?
+  [ $code = 0 ] || { echo "  brinq.exe ended with $code; Wine said:"; tail -5 "$work/wine.log"; }
+  return $code
+}
 no_temp_left() { [ ! -e "$1/$temp_name" ] && [ ! -e "$1/$journal_name" ]; }
 mount_tmpfs() { mkdir -p "$1" && mount -t tmpfs -o "size=$2" tmpfs "$1"; }
 fill_up() { dd if=/dev/zero of="$1/filler" bs=4k >/dev/null 2>&1 || true; }

@@ -18,6 +18,8 @@ protected:
         changed_count = 0;
     }
     void TearDown() override {
+        tidy_journal();  // the batch's end, as the command line and a drop take it
+        EXPECT_FALSE(fs::exists(folder / "xtmp_7x91x4vnq.jrnl"));
         SetFileAttributesA(temp_path, FILE_ATTRIBUTE_NORMAL);
         for (const auto& entry : fs::directory_iterator(folder))
             SetFileAttributesA(entry.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -183,6 +185,7 @@ TEST_F(CleanFile, AJournalThatCannotBeReadStopsAllCleaningAndLeavesTheCopyAlone)
     EXPECT_EQ(target_count, 0);
     copy_kept_at_temp = false;
     abort_requested = 0;
+    fs::remove(journal);
 }
 
 TEST_F(CleanFile, IgnoresAMissingFile) {

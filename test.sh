@@ -11,7 +11,7 @@ cmake --build build/windows -j2
 
 source scripts/wine-env.sh
 start_display
-start_wine
+start_wine 1252 932 65001
 trap stop_wine_and_display EXIT
 
 status=0

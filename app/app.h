@@ -10,9 +10,16 @@ extern int32_t running;          // the message loop runs while it is set
 extern HWND main_window;         // the one top-level window
 extern HDC window_dc;            // main_window's device context, held until teardown
 
-// Fills exe_dir and temp_path from the executable's own path and zeroes the counters;
-// false when the folder is too long to hold the temporary name.
+// Fills exe_dir and temp_path from the executable's own path and zeroes the counters; false
+// when no folder can hold the temporary file's name.
 bool start_up();
+// The running executable's path as the code page spells it, else its short form.
+bool own_path(char* path);
+// temp_path beside the program where a file can be made there, else in the user's temporary
+// folder; where neither takes one, beside the program as far as it can be named.
+void choose_temp_path();
+// Finishes a replacement that a killed brinq.exe left half done beside either folder.
+void finish_interrupted_replacements();
 // Cleans every argument after the program name in turn, without a window; an argument that
 // the code page cannot spell goes in as its short path, one that has none is passed over.
 void run_command_line(int argc, wchar_t** argv);

@@ -8,9 +8,13 @@
 extern char folder_path[path_size];  // the folder that sweep_folder sweeps
 extern uint8_t abort_requested;      // ends a batch: Escape, or a press on the quit button
 extern uint8_t batch_busy;           // a drop batch is running; later drops wait for its end
+extern uint8_t quit_requested;       // quit was clicked or the session ends: no further file, waiting drops released
 
+// The flags of a conversion from UTF-16 to the code page that Windows accepts for it.
+DWORD narrowing_flags(UINT code_page);
 // A name the system gives in UTF-16 as the code page spells it, when it converts there and
-// back unchanged and fits a path buffer.
+// back unchanged and fits a path buffer; spell_ansi does it for the process's ANSI code page.
+bool spell_in(UINT code_page, const wchar_t* wide, char* to);
 bool spell_ansi(const wchar_t* wide, char* to);
 // A path the system gives in UTF-16 as the code page spells it, else as its short form, which
 // the code page always spells; false when neither is to be had.
@@ -23,7 +27,7 @@ void sweep_pattern(const char* pattern);
 void pump();
 // Gives the processor away for one millisecond at 1 ms timer resolution.
 void yield_1ms();
-// Escape pressed, the quit button held or the window closing: sets abort_requested and says so.
+// Escape pressed, the quit button held or clicked, or the session ending: sets abort_requested and says so.
 bool stop_requested();
 // Cleans the files and folders of one drop on the window and shows the result.
 void process_drop(HWND window, HDROP drop);

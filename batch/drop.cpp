@@ -58,15 +58,17 @@ static void run_drop(HWND window, HDROP drop) {
         yield_1ms();
     }
     DragFinish(drop);
+    tidy_journal();
     abort_requested = 0;
     show_instructions();
     show_result();
     present();
 }
 
-// The user closed the program meanwhile: the drop's handle is released and nothing cleaned.
+// After a quit or at the end of the session the drop's handle is released and nothing cleaned;
+// a close lets every waiting drop run.
 static void take_drop(HWND window, HDROP drop) {
-    if (running) run_drop(window, drop);
+    if (!quit_requested) run_drop(window, drop);
     else DragFinish(drop);
 }
 

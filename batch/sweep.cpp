@@ -9,6 +9,7 @@
 char folder_path[path_size];
 uint8_t abort_requested;
 uint8_t batch_busy;
+uint8_t quit_requested;
 
 static const char* const patterns[] = {"*.jpg", "*.jpeg", "*.png", "*.psd"};
 constexpr size_t display_limit = 60;
@@ -28,8 +29,7 @@ void yield_1ms() {
 
 bool stop_requested() {
     if (GetAsyncKeyState(VK_ESCAPE) != 0) abort_requested = 1;
-    // Once the window is closing no further file is cleaned; the command line never sets running.
-    if (main_window && !running) abort_requested = 1;
+    if (quit_requested) abort_requested = 1;
     return abort_requested != 0;
 }
 
@@ -41,26 +41,44 @@ void show_progress(const char* name) {
     present();
 }
 
+// Windows refuses the best-fit flag, and a default character, for these code pages
+// (ERROR_INVALID_FLAGS): the round trip in spell_in tells a lossy spelling without them.
+DWORD narrowing_flags(UINT code_page) {
+    if (code_page >= 57002 && code_page <= 57011) return 0;  // ISCII
+    switch (code_page) {
+    case 42:     // Symbol
+    case 50220:  // ISO-2022 Japanese
+    case 50221:
+    case 50222:
+    case 50225:  // ISO-2022 Korean
+    case 50227:  // ISO-2022 Simplified Chinese
+    case 50229:  // ISO-2022 Traditional Chinese
+    case 54936:  // GB18030
+    case 65000:  // UTF-7
+    case 65001:  // UTF-8, also the ANSI code page of a system set to use it
+        return 0;
+    default:
+        return WC_NO_BEST_FIT_CHARS;
+    }
+}
+
 // The round trip alone tells a lossless spelling: a replaced or best-fitted letter comes back
 // as another one, and it works for every code page, UTF-8 included.
-bool spell_ansi(const wchar_t* wide, char* to) {
-    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, to, path_size, nullptr, nullptr) == 0) return false;
+bool spell_in(UINT code_page, const wchar_t* wide, char* to) {
+    if (WideCharToMultiByte(code_page, narrowing_flags(code_page), wide, -1, to, path_size, nullptr, nullptr) == 0)
+        return false;
     wchar_t back[path_size];
-    if (MultiByteToWideChar(CP_ACP, 0, to, -1, back, path_size) == 0) return false;
+    if (MultiByteToWideChar(code_page, 0, to, -1, back, path_size) == 0) return false;
     return wcscmp(back, wide) == 0;
 }
+
+bool spell_ansi(const wchar_t* wide, char* to) { return spell_in(GetACP(), wide, to); }
 
 bool ansi_path(const wchar_t* wide, char* to) {
     if (spell_ansi(wide, to)) return true;
     wchar_t short_path[path_size];
     DWORD length = GetShortPathNameW(wide, short_path, path_size);
     return length != 0 && length < path_size && spell_ansi(short_path, to);
-}
-
-// The found name as the code page spells it, else its short name; names already 8.3 have none.
-static bool found_name(const WIN32_FIND_DATAW& entry, char* to) {
-    if (spell_ansi(entry.cFileName, to)) return true;
-    return entry.cAlternateFileName[0] != L'\0' && spell_ansi(entry.cAlternateFileName, to);
 }
 
 // folder + "\" + name into `to`; false when it would not fit a path buffer.
@@ -70,6 +88,19 @@ static bool join_path(char* to, const char* folder, const char* name) {
     strcat(to, "\\");
     strcat(to, name);
     return true;
+}
+
+// One spelling of a found name joined to folder_path, if the code page spells it and it fits.
+static bool join_found(char* to, const wchar_t* name) {
+    char spelt[path_size];
+    return spell_ansi(name, spelt) && join_path(to, folder_path, spelt);
+}
+
+// The found file's path by its name as the code page spells it, else by its short name, which
+// also serves where the long one would overflow a path buffer; names already 8.3 have none.
+static bool found_path(const WIN32_FIND_DATAW& entry, char* to) {
+    if (join_found(to, entry.cFileName)) return true;
+    return entry.cAlternateFileName[0] != L'\0' && join_found(to, entry.cAlternateFileName);
 }
 
 void sweep_pattern(const char* pattern) {
@@ -82,13 +113,13 @@ void sweep_pattern(const char* pattern) {
     HANDLE find = FindFirstFileW(wide_search, &entry);
     if (find == INVALID_HANDLE_VALUE) return;
     do {
-        char name[path_size];
+        char path[path_size];
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        if (!found_name(entry, name)) continue;
-        show_progress(name);
+        if (!found_path(entry, path)) continue;
+        show_progress(path + strlen(folder_path) + 1);
         pump();
         if (stop_requested()) break;
-        if (!join_path(source_path, folder_path, name)) continue;
+        strcpy(source_path, path);
         clean_file();
         yield_1ms();
     } while (FindNextFileW(find, &entry));

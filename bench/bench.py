@@ -1,5 +1,6 @@
 """Times brinq.exe against cp -r, the floor (bench/floor.cpp), jhead -purejpg and exiftool on the
-corpus; with --profile, where brinq.exe's time on the JPEG part goes beyond the floor. Expects
+corpus and on its part of small JPEGs, every tool on the whole of each part it is compared on;
+with --profile, where brinq.exe's time on the JPEG part goes beyond the floor. Expects
 Wine's prefix to be warm and floor.exe built (bench/run.sh does both). A benchmark: it measures
 and prints, asserts nothing."""
 import os
@@ -18,9 +19,11 @@ SCRATCH = os.path.join(ROOT, "build", "bench")
 FLOOR = os.path.join(SCRATCH, "floor.exe")
 CORPUS = os.path.join(SCRATCH, "corpus")
 WORK = os.path.join(SCRATCH, "work")
-PARTS = ("jpeg", "png", "psd")
+PARTS = ("jpeg", "png", "psd")  # the large files: "the corpus" in the tables
+SMALL = "small"  # 2,000 JPEGs of about 20 KB
 ROUNDS = int(os.environ.get("BENCH_ROUNDS", "9"))
-EXIFTOOL_SHARE = 4  # exiftool gets every fourth file of each part: it is slow
+# exiftool takes the whole of every part, in fewer rounds (spread over the run): it is slow.
+EXIFTOOL_ROUNDS = min(ROUNDS, int(os.environ.get("BENCH_EXIFTOOL_ROUNDS", "3")))
 
 
 def windows_path(path):
@@ -56,9 +59,8 @@ def timed(command):
     return time.perf_counter() - start
 
 
-def removed_bytes(before):
-    return before - size_of(p for part in PARTS if os.path.isdir(os.path.join(WORK, part))
-                            for p in files_of(os.path.join(WORK, part)))
+def removed_bytes(before, parts):
+    return before - size_of(p for part in parts for p in files_of(os.path.join(WORK, part)))
 
 
 def ensure_corpus():
@@ -91,90 +93,41 @@ def max_rss_kb(args):
     return int(result.stderr.strip().splitlines()[-1])
 
 
+def exiftool_round(r):
+    return r * EXIFTOOL_ROUNDS % ROUNDS < EXIFTOOL_ROUNDS
+
+
+def back_to_back(r, part, paths, times):
+    """brinq.exe and the floor on the same part in the same minute, so that the machine's drift
+    (large on a shared virtual machine) meets both alike; they take turns going first. Returns
+    the bytes brinq.exe removed."""
+    removed = 0
+    for tool in (("brinq", "floor") if r % 2 == 0 else ("floor", "brinq")):
+        fresh_copy({part: paths})
+        times[tool + "_" + part].append(wine_runs(BRINQ if tool == "brinq" else FLOOR, [part])[part])
+        if tool == "brinq":
+            removed = removed_bytes(size_of(paths), [part])
+    return removed
+
+
 def main():
     ensure_corpus()
     everything = {part: files_of(os.path.join(CORPUS, part)) for part in PARTS}
-    subset = {part: paths[::EXIFTOOL_SHARE] for part, paths in everything.items()}
-    bytes_all = {part: size_of(paths) for part, paths in everything.items()}
-    total = sum(bytes_all.values())
-    jpeg_bytes = bytes_all["jpeg"]
-    subset_bytes = sum(size_of(p) for p in subset.values())
+    small = files_of(os.path.join(CORPUS, SMALL))
+    mb = {part: size_of(paths) / 1e6 for part, paths in everything.items()}
     largest = max(os.path.getsize(p) for paths in everything.values() for p in paths)
-    print("corpus: %d files, %.1f MB (JPEG %.1f, PNG %.1f, PSD %.1f MB), largest file %.2f MB" % (
-        sum(len(p) for p in everything.values()), total / 1e6, jpeg_bytes / 1e6,
-        bytes_all["png"] / 1e6, bytes_all["psd"] / 1e6, largest / 1e6))
+    print("corpus: %d files, %.1f MB (JPEG %.1f, PNG %.1f, PSD %.1f MB), largest file %.2f MB;"
+          " small part: %d JPEGs, %.1f MB" % (sum(len(p) for p in everything.values()), sum(mb.values()),
+                                              mb["jpeg"], mb["png"], mb["psd"], largest / 1e6, len(small),
+                                              size_of(small) / 1e6))
 
     # Warm-up: Wine's own files and brinq.exe's pages in the cache.
     fresh_copy({"jpeg": everything["jpeg"][:1]})
     wine_runs(BRINQ, ["jpeg"])
     wine_runs(FLOOR, ["jpeg"])
-
-    times = {k: [] for k in ["cp", "brinq", "floor", "jhead", "exiftool"] +
-             [tool + "_" + part for tool in ("brinq", "floor", "exiftool") for part in PARTS]}
-    removed = {}
-    for r in range(ROUNDS):
-        # The I/O floor: the same bytes copied once.
-        shutil.rmtree(WORK, ignore_errors=True)
-        os.sync()
-        times["cp"].append(timed(["cp", "-r", CORPUS, WORK]))
-
-        # brinq.exe and the floor run back to back on each part, so that the machine's drift
-        # (large on a shared virtual machine) meets both alike; they take turns going first.
-        removed["brinq"] = 0
-        for tool in ("brinq", "floor"):
-            times[tool].append(0.0)
-        for part in PARTS:
-            for tool in (("brinq", "floor") if r % 2 == 0 else ("floor", "brinq")):
-                fresh_copy({part: everything[part]})
-                seconds = wine_runs(BRINQ if tool == "brinq" else FLOOR, [part])[part]
-                times[tool + "_" + part].append(seconds)
-                times[tool][-1] += seconds
-                if tool == "brinq":
-                    removed["brinq"] += removed_bytes(bytes_all[part])
-
-        fresh_copy({"jpeg": everything["jpeg"]})
-        times["jhead"].append(timed(["jhead", "-purejpg"] + files_of(os.path.join(WORK, "jpeg"))))
-        removed["jhead"] = removed_bytes(jpeg_bytes)
-
-        fresh_copy(subset)
-        add_runs(times, "exiftool", exiftool_runs(PARTS))
-        removed["exiftool"] = removed_bytes(subset_bytes)
-        print("round %d: %s" % (r + 1, "  ".join("%s %.2fs" % (k, times[k][-1]) for k in
-                                                 ("cp", "brinq", "floor", "jhead", "exiftool"))), flush=True)
-
+    times, removed = measure(everything, small)
     median = {k: statistics.median(v) for k, v in times.items()}
-    # exiftool's time for a whole part, scaled by bytes from its share of that part
-    exiftool_scaled = {part: median["exiftool_" + part] * bytes_all[part] / size_of(subset[part])
-                       for part in PARTS}
-    rows = [
-        ("cp -r", "corpus", total, median["cp"], "-"),
-        ("floor.exe", "corpus", total, median["floor"], "-"),
-        ("brinq.exe", "corpus", total, median["brinq"], removed["brinq"]),
-    ] + [("  " + exe, part.upper() + " part", bytes_all[part], median[tool + "_" + part], "-")
-         for part in PARTS for tool, exe in (("floor", "floor.exe"), ("brinq", "brinq.exe"))] + [
-        ("jhead -purejpg", "JPEG part", jpeg_bytes, median["jhead"], removed["jhead"]),
-        ("exiftool -all=", "1/%d subset" % EXIFTOOL_SHARE, subset_bytes, median["exiftool"], removed["exiftool"]),
-    ]
-    print()
-    print("medians of %d rounds, each tool on a fresh copy (page cache warm, copies synced first)" % ROUNDS)
-    print("%-16s %-12s %10s %10s %10s %14s" % ("tool", "files", "MB", "median s", "MB/s", "bytes removed"))
-    for tool, files, size, seconds, gone in rows:
-        print("%-16s %-12s %10.1f %10.3f %10.1f %14s" % (tool, files, size / 1e6, seconds, size / 1e6 / seconds, gone))
-    print("exiftool ran on %.1f of %.1f MB (every %dth file of each part, one run per part); its time is"
-          " scaled by bytes" % (subset_bytes / 1e6, total / 1e6, EXIFTOOL_SHARE))
-    print()
-    print("%-6s %10s %10s %14s %12s %16s" % ("part", "brinq s", "floor s", "exiftool s*", "brinq/floor",
-                                              "brinq/exiftool"))
-    for part in PARTS:
-        brinq = median["brinq_" + part]
-        print("%-6s %10.3f %10.3f %14.3f %12.3f %16.3f" % (part.upper(), brinq, median["floor_" + part],
-              exiftool_scaled[part], brinq / median["floor_" + part], brinq / exiftool_scaled[part]))
-    print("* scaled from its share of the part")
-    # Both ran in the same round on the same machine state: the round's own ratio is steadier.
-    print("brinq/floor, median of each round's own ratio: " + "  ".join(
-        "%s %.3f" % (part.upper(), statistics.median(b / f for b, f in zip(times["brinq_" + part],
-                                                                          times["floor_" + part])))
-        for part in PARTS))
+    report(everything, small, median, times, removed)
 
     # Peak memory: one brinq.exe over the whole corpus, against one that finds nothing to do.
     fresh_copy(everything)
@@ -183,12 +136,97 @@ def main():
     print("peak memory of brinq.exe on the corpus: %.1f MB max RSS (%.1f MB for a run with no file;"
           " largest file %.2f MB)" % (peak / 1024, idle / 1024, largest / 1e6))
     shutil.rmtree(WORK, ignore_errors=True)
+    print(ratios(median))
 
-    print("brinq_vs_cp=%.2f brinq_vs_jhead=%.2f brinq_vs_exiftool=%.3f brinq_vs_floor=%.3f"
-          " brinq_vs_floor_jpeg=%.3f" % (
+
+def measure(everything, small):
+    """Each round's times of every tool, and the bytes each removed."""
+    total = sum(size_of(paths) for paths in everything.values())
+    jpeg_bytes, small_bytes = size_of(everything["jpeg"]), size_of(small)
+    times = {k: [] for k in ["cp", "brinq", "floor", "jhead", "exiftool", "jhead_small"] +
+             [tool + "_" + part for tool in ("brinq", "floor", "exiftool") for part in PARTS + (SMALL,)]}
+    removed = {}
+    for r in range(ROUNDS):
+        # The I/O floor: the same bytes copied once.
+        shutil.rmtree(WORK, ignore_errors=True)
+        os.makedirs(WORK)
+        os.sync()
+        times["cp"].append(timed(["cp", "-r"] + [os.path.join(CORPUS, part) for part in PARTS] + [WORK]))
+
+        removed["brinq"] = sum(back_to_back(r, part, everything[part], times) for part in PARTS)
+        for tool in ("brinq", "floor"):
+            times[tool].append(sum(times[tool + "_" + part][-1] for part in PARTS))
+        removed["brinq_small"] = back_to_back(r, SMALL, small, times)
+
+        fresh_copy({"jpeg": everything["jpeg"], SMALL: small})
+        times["jhead"].append(timed(["jhead", "-purejpg"] + files_of(os.path.join(WORK, "jpeg"))))
+        times["jhead_small"].append(timed(["jhead", "-purejpg"] + files_of(os.path.join(WORK, SMALL))))
+        removed["jhead"] = removed_bytes(jpeg_bytes, ["jpeg"])
+        removed["jhead_small"] = removed_bytes(small_bytes, [SMALL])
+
+        shown = ["cp", "brinq", "floor", "jhead", "brinq_small", "floor_small", "jhead_small"]
+        if exiftool_round(r):
+            fresh_copy(dict(everything, **{SMALL: small}))
+            add_runs(times, "exiftool", exiftool_runs(PARTS))
+            times["exiftool_small"] += exiftool_runs([SMALL]).values()
+            removed["exiftool"] = removed_bytes(total, PARTS)
+            removed["exiftool_small"] = removed_bytes(small_bytes, [SMALL])
+            shown += ["exiftool", "exiftool_small"]
+        print("round %d: %s" % (r + 1, "  ".join("%s %.2fs" % (k, times[k][-1]) for k in shown)), flush=True)
+    return times, removed
+
+
+def report(everything, small, median, times, removed):
+    bytes_all = {part: size_of(paths) for part, paths in everything.items()}
+    total, jpeg_bytes, small_bytes = sum(bytes_all.values()), bytes_all["jpeg"], size_of(small)
+    rows = [
+        ("cp -r", "corpus", total, median["cp"], "-"),
+        ("floor.exe", "corpus", total, median["floor"], "-"),
+        ("brinq.exe", "corpus", total, median["brinq"], removed["brinq"]),
+    ] + [("  " + exe, part.upper() + " part", bytes_all[part], median[tool + "_" + part], "-")
+         for part in PARTS for tool, exe in (("floor", "floor.exe"), ("brinq", "brinq.exe"))] + [
+        ("jhead -purejpg", "JPEG part", jpeg_bytes, median["jhead"], removed["jhead"]),
+        ("exiftool -all=", "corpus", total, median["exiftool"], removed["exiftool"]),
+    ] + [("  exiftool -all=", part.upper() + " part", bytes_all[part], median["exiftool_" + part], "-")
+         for part in PARTS]
+    print()
+    print("medians of %d rounds (exiftool: %d rounds), each tool on a fresh copy (page cache warm, copies"
+          " synced first)" % (ROUNDS, EXIFTOOL_ROUNDS))
+    print("%-18s %-12s %10s %10s %10s %14s" % ("tool", "files", "MB", "median s", "MB/s", "bytes removed"))
+    for tool, files, size, seconds, gone in rows:
+        print("%-18s %-12s %10.1f %10.3f %10.1f %14s" % (tool, files, size / 1e6, seconds, size / 1e6 / seconds, gone))
+    print()
+    print("%-6s %10s %10s %12s %12s %16s" % ("part", "brinq s", "floor s", "exiftool s", "brinq/floor",
+                                            "brinq/exiftool"))
+    for part in PARTS + (SMALL,):
+        brinq, exiftool = median["brinq_" + part], median["exiftool_" + part]
+        print("%-6s %10.3f %10.3f %12.3f %12.3f %16.3f" % (part.upper(), brinq, median["floor_" + part], exiftool,
+                                                          brinq / median["floor_" + part], brinq / exiftool))
+    # Both ran in the same round on the same machine state: the round's own ratio is steadier.
+    print("brinq/floor, median of each round's own ratio: " + "  ".join(
+        "%s %.3f" % (part.upper(), statistics.median(b / f for b, f in zip(times["brinq_" + part],
+                                                                          times["floor_" + part])))
+        for part in PARTS + (SMALL,)))
+
+    print()
+    print("small part: %d JPEGs of %.1f KB on average, %.1f MB, each tool on the whole part" % (
+        len(small), small_bytes / len(small) / 1e3, small_bytes / 1e6))
+    print("%-18s %10s %10s %14s" % ("tool", "median s", "ms/file", "bytes removed"))
+    for tool, key, gone in (("floor.exe", "floor_small", "-"), ("brinq.exe", "brinq_small", removed["brinq_small"]),
+                            ("jhead -purejpg", "jhead_small", removed["jhead_small"]),
+                            ("exiftool -all=", "exiftool_small", removed["exiftool_small"])):
+        print("%-18s %10.3f %10.2f %14s" % (tool, median[key], median[key] * 1000 / len(small), gone))
+
+
+def ratios(median):
+    """The last line: the ratios of the median times."""
+    return ("brinq_vs_cp=%.2f brinq_vs_jhead=%.2f brinq_vs_exiftool=%.3f brinq_vs_floor=%.3f"
+          " brinq_vs_floor_jpeg=%.3f small_brinq_vs_floor=%.3f small_brinq_vs_exiftool=%.3f"
+          " small_brinq_vs_jhead=%.2f" % (
               median["brinq"] / median["cp"], median["brinq_jpeg"] / median["jhead"],
-              median["brinq"] / sum(exiftool_scaled.values()), median["brinq"] / median["floor"],
-              median["brinq_jpeg"] / median["floor_jpeg"]))
+              median["brinq"] / median["exiftool"], median["brinq"] / median["floor"],
+              median["brinq_jpeg"] / median["floor_jpeg"], median["brinq_small"] / median["floor_small"],
+              median["brinq_small"] / median["exiftool_small"], median["brinq_small"] / median["jhead_small"]))
 
 
 def add_runs(times, tool, runs):

@@ -1,7 +1,8 @@
 """Builds the benchmark corpus: JPEG, PNG and PSD files of a few megabytes each that carry the
-blocks brinq.exe removes. A handful of base images come from ImageMagick and exiftool; every
-corpus file is derived from one of them by putting different metadata around the same pixels,
-which takes seconds rather than the minutes that encoding each file would."""
+blocks brinq.exe removes, and a part of small JPEGs of about 20 KB, where each file's fixed
+steps weigh most. A handful of base images come from ImageMagick and exiftool; every corpus file
+is derived from one of them by putting different metadata around the same pixels, which takes
+seconds rather than the minutes that encoding each file would."""
 import os
 import random
 import struct
@@ -13,11 +14,15 @@ CONVERT = "/usr/bin/convert"
 EXIFTOOL = "exiftool"
 PROFILES = ["/usr/share/color/icc/ghostscript/srgb.icc", "/usr/share/color/icc/ghostscript/esrgb.icc"]
 
-VERSION = "2"  # raise when the corpus changes, so that a kept one is rebuilt
+VERSION = "3"  # raise when the corpus changes, so that a kept one is rebuilt
 
 # (width, height) of the base JPEGs: about 2, 3.5, 5.5 and 7.5 MB of scan data each.
 JPEG_BASES = [(1700, 1500), (2400, 1800), (3000, 2200), (3400, 2600)]
 JPEGS_PER_BASE = 11
+# The small part: about 12 KB of scan data each, with Exif (and its thumbnail), XMP, a comment
+# and, on every other file, a colour profile around it: 20 to 25 KB a file.
+SMALL_BASES = [(320, 240), (328, 246), (312, 234), (336, 252)]
+SMALLS_PER_BASE = 500
 PNG_BASES = [(1800, 1200), (1400, 1000)]
 PNGS_PER_BASE = 7
 PSD_BASES = [(1600, 1200), (1200, 900)]
@@ -101,29 +106,57 @@ def shuffled_names(pattern, count, seed):
     return [pattern % n for n in numbers]
 
 
-def make_jpegs(work, folder, meta):
-    bases = []
-    commands = []
-    for n, (w, h) in enumerate(JPEG_BASES):
-        path = os.path.join(work, "base%d.jpg" % n)
-        commands.append([CONVERT, "-seed", str(n + 1), "-size", "%dx%d" % (w, h), "plasma:fractal",
-                         "-attenuate", "0.6", "+noise", "Gaussian", "-quality", "92", path])
+def base_jpegs(work, name, sizes, first_seed, attenuate, quality):
+    """Noisy plasma pictures, each encoded once: the pixels of every corpus JPEG."""
+    commands, bases = [], []
+    for n, (w, h) in enumerate(sizes):
+        path = os.path.join(work, "%s%d.jpg" % (name, n))
+        commands.append([CONVERT, "-seed", str(first_seed + n), "-size", "%dx%d" % (w, h), "plasma:fractal",
+                         "-attenuate", attenuate, "+noise", "Gaussian", "-quality", quality, path])
         bases.append(path)
     run_all(commands)
-    icc = [icc_segments(p) for p in PROFILES]
-    names = shuffled_names("photo_%03d.jpg", len(bases) * JPEGS_PER_BASE, 1)
+    return bases
+
+
+def derive_jpegs(folder, bases, per_base, names, head_of):
+    """per_base files around the scan of each base; head_of(count, i, jfif) gives the leading
+    segments of the count-th file, the i-th of its base."""
     count = 0
-    for n, path in enumerate(bases):
+    for path in bases:
         segments, scan = split_jpeg(read(path))
         jfif = segments[0][1]
-        for i in range(JPEGS_PER_BASE):
-            exif_first = count % 2 == 1
-            comment = segment(0xFE, b"bench file %d, written for timing only" % count)
-            head = [meta["exif"], padded_xmp(meta["xmp"], 2000 + 3000 * i), icc[i % 2], meta["iptc"], comment]
-            if not exif_first:
-                head.insert(0, jfif)
-            write(os.path.join(folder, names[count]), b"\xFF\xD8" + b"".join(head) + scan)
+        for i in range(per_base):
+            write(os.path.join(folder, names[count]), b"\xFF\xD8" + b"".join(head_of(count, i, jfif)) + scan)
             count += 1
+
+
+def make_jpegs(work, folder, meta):
+    bases = base_jpegs(work, "base", JPEG_BASES, 1, "0.6", "92")
+    icc = [icc_segments(p) for p in PROFILES]
+
+    def head_of(count, i, jfif):
+        comment = segment(0xFE, b"bench file %d, written for timing only" % count)
+        head = [meta["exif"], padded_xmp(meta["xmp"], 2000 + 3000 * i), icc[i % 2], meta["iptc"], comment]
+        exif_first = count % 2 == 1
+        return head if exif_first else [jfif] + head
+
+    names = shuffled_names("photo_%03d.jpg", len(bases) * JPEGS_PER_BASE, 1)
+    derive_jpegs(folder, bases, JPEGS_PER_BASE, names, head_of)
+
+
+def make_small_jpegs(work, folder, meta):
+    bases = base_jpegs(work, "small_base", SMALL_BASES, 30, "0.3", "75")
+    icc = icc_segments(PROFILES[0])
+
+    def head_of(count, i, jfif):
+        comment = segment(0xFE, b"small bench file %d" % count)
+        profile = [icc] if i % 2 else []
+        head = [meta["exif"]] + profile + [padded_xmp(meta["xmp"], 100 * (i % 10)), comment]
+        exif_first = count % 4 >= 2
+        return head if exif_first else [jfif] + head
+
+    names = shuffled_names("small_%04d.jpg", len(bases) * SMALLS_PER_BASE, 4)
+    derive_jpegs(folder, bases, SMALLS_PER_BASE, names, head_of)
 
 
 # PNG ------------------------------------------------------------------------------------
@@ -186,12 +219,13 @@ def make_psds(work, folder, xmp):
 
 
 def build(corpus):
-    """Fills corpus/jpeg, corpus/png and corpus/psd."""
+    """Fills corpus/jpeg, corpus/png, corpus/psd and corpus/small."""
     with tempfile.TemporaryDirectory() as work:
-        for part in ("jpeg", "png", "psd"):
+        for part in ("jpeg", "png", "psd", "small"):
             os.makedirs(os.path.join(corpus, part), exist_ok=True)
         meta = metadata_segments(work)
         make_jpegs(work, os.path.join(corpus, "jpeg"), meta)
+        make_small_jpegs(work, os.path.join(corpus, "small"), meta)
         make_pngs(work, os.path.join(corpus, "png"))
         xmp = meta["xmp"][33:]  # the packet without its APP1 identifier
         make_psds(work, os.path.join(corpus, "psd"), xmp)

@@ -11,6 +11,9 @@
 //   -s  the source read and the copy written in a JPEG filter's pieces, through brinq.exe's stream
 //       buffers: head bytes, each leading segment's marker, length and body, then the rest
 //   -c  CopyFileA over the source instead of the write in place (and no read-back)
+// and one that brinq.exe does not do, to tell what it would cost:
+//   -f  FlushFileBuffers of the temporary copy before it is read back, and of the source
+//       after the write over it, so that a power cut could lose neither
 #include "clean/clean.h"
 
 #include <windows.h>
@@ -18,11 +21,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <io.h>
 
 static bool measure_copy;         // -m
 static bool zeroed_work_buffer;   // -w
 static bool filter_pieces;        // -s
 static bool copy_file;            // -c
+static bool flush_to_disk;        // -f
 static unsigned char* buffer;     // the file's bytes, reused from file to file
 static size_t buffer_size;        // what buffer holds room for
 static char floor_temp[MAX_PATH];  // beside the program
@@ -91,6 +96,8 @@ static bool write_temp_copy(const char* path, size_t size) {
     if (!from) return false;
     FILE* to = open_buffered(floor_temp, "wb");
     bool moved = to && (filter_pieces ? move_in_pieces(from, to, size) : move_piece(from, to, 0, size));
+    if (moved && flush_to_disk)
+        moved = fflush(to) == 0 && FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(to))));
     fclose(from);
     return to && fclose(to) == 0 && moved;
 }
@@ -113,6 +120,7 @@ static bool write_in_place(const char* path, size_t size) {
     if (!read || file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool ok = WriteFile(file, buffer, DWORD(size), &written, nullptr) && written == size && SetEndOfFile(file);
+    if (ok && flush_to_disk) ok = FlushFileBuffers(file);
     CloseHandle(file);
     return ok;
 }
@@ -166,6 +174,7 @@ static bool take_switch(const char* argument) {
         zeroed_work_buffer |= *s == 'w';
         filter_pieces |= *s == 's';
         copy_file |= *s == 'c';
+        flush_to_disk |= *s == 'f';
     }
     return true;
 }

@@ -1,14 +1,20 @@
 # Windows build: brinq.exe (GUI subsystem, static) and its tests, run through Wine.
 # shell32 is bound at the window's first call into it, not loaded at every start: under Wine
 # its load is a good part of a command-line run's start, and that mode never drops.
+# dlltool names the library's symbols, which the linker copies into brinq.exe, after the output
+# path it is given: a bare file name keeps the build's folder out of the program.
 find_program(DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
 set(SHELL32_DELAYED ${CMAKE_BINARY_DIR}/libshell32_delayed.a)
 add_custom_command(OUTPUT ${SHELL32_DELAYED}
-  COMMAND ${DLLTOOL} --input-def ${PROJECT_SOURCE_DIR}/res/shell32.def --output-delaylib ${SHELL32_DELAYED}
+  COMMAND ${DLLTOOL} --input-def ${PROJECT_SOURCE_DIR}/res/shell32.def --output-delaylib libshell32_delayed.a
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
   DEPENDS ${PROJECT_SOURCE_DIR}/res/shell32.def VERBATIM)
 add_custom_target(shell32_delayed DEPENDS ${SHELL32_DELAYED})
-set(WIN_LIBS gdi32 user32 ${SHELL32_DELAYED} winmm kernel32)
+set(WIN_LIBS gdi32 user32 ${SHELL32_DELAYED} winmm kernel32 ntdll)
 set(WARNINGS -Wall -Wextra)
+# One commit gives one brinq.exe, whatever folder it is built in and when: no source path (a
+# __FILE__ in an assertion) and no link time in the PE header.
+set(NO_BUILD_PATHS $<$<COMPILE_LANGUAGE:CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=>)
 
 file(GLOB WIN_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/app/*.cpp
@@ -21,7 +27,7 @@ list(REMOVE_ITEM WIN_SOURCES ${PROJECT_SOURCE_DIR}/app/win_main.cpp)
 # Everything but the entry, so that the tests can drive the same code.
 add_library(brinq_win STATIC ${WIN_SOURCES})
 target_include_directories(brinq_win PUBLIC ${PROJECT_SOURCE_DIR})
-target_compile_options(brinq_win PUBLIC ${WARNINGS})
+target_compile_options(brinq_win PUBLIC ${WARNINGS} PRIVATE ${NO_BUILD_PATHS})
 target_link_libraries(brinq_win PUBLIC ${WIN_LIBS})
 target_link_options(brinq_win PUBLIC -static)
 add_dependencies(brinq_win shell32_delayed)
@@ -39,7 +45,8 @@ endfunction()
 
 add_executable(brinq WIN32 ${EMBLEM_STORE} app/win_main.cpp ${RESOURCE_SCRIPTS})
 target_link_libraries(brinq PRIVATE brinq_win)
-target_link_options(brinq PRIVATE -municode)  # the wide entry and argument vector
+target_compile_options(brinq PRIVATE ${NO_BUILD_PATHS})
+target_link_options(brinq PRIVATE -municode -Wl,--no-insert-timestamp)  # -municode: the wide entry and argument vector
 set_target_properties(brinq PROPERTIES OUTPUT_NAME brinq)
 check_emblem_store(brinq)
 
@@ -60,11 +67,19 @@ target_compile_definitions(win_tests PRIVATE BRINQ_EXE="$<TARGET_FILE:brinq>"
   REGRESSION_DIR="${PROJECT_SOURCE_DIR}/tests/regressions")
 check_emblem_store(win_tests)
 add_dependencies(win_tests brinq)
+# Wine in the prefix and locale of the code page that BRINQ_CODE_PAGE names, 1252 by default.
+set_target_properties(win_tests PROPERTIES CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-test.sh)
 # Tests that show windows or start brinq.exe share one display and one pointer: one at a time.
 set(DISPLAY_TESTS "Buttons.*:Canvas.*:Screen.*:Window.*:WindowMode.*:RealWindow.*:CommandLine.*")
 gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "-${DISPLAY_TESTS}")
 gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${DISPLAY_TESTS}"
                      PROPERTIES RESOURCE_LOCK display)
+# The names in every script once more under the ANSI code pages 932 (Shift-JIS) and 65001
+# (UTF-8), each run in a Wine prefix of its own: cp932.*, cp65001.*.
+foreach(code_page 932 65001)
+  gtest_discover_tests(win_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "CodePage.*:*Script*"
+                       TEST_PREFIX "cp${code_page}." PROPERTIES RESOURCE_LOCK display ENVIRONMENT BRINQ_CODE_PAGE=${code_page})
+endforeach()
 
 # brinq.exe itself under Wine, against hostile files and faults of the file system around it.
 # The expected results come from the portable core, built natively beside this build.
@@ -75,3 +90,10 @@ add_test(NAME file_system_faults COMMAND bash ${PROJECT_SOURCE_DIR}/tests/fault/
   ${NATIVE_BUILD}/reduce_file ${CMAKE_BINARY_DIR}/faults)
 add_test(NAME concurrent_processes COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/fault/concurrent.py
   --exe $<TARGET_FILE:brinq> --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/concurrent)
+add_test(NAME killed_processes COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/fault/killed.py --exe $<TARGET_FILE:brinq>
+  --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/killed)
+
+# The release: one commit gives one zip and one brinq.exe, built in any folder, and the README's
+# own build gives that brinq.exe too.
+add_test(NAME reproducible_release COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/release/reproducible.py
+  --repo ${PROJECT_SOURCE_DIR} --work ${CMAKE_BINARY_DIR}/reproducible)

@@ -1,11 +1,11 @@
 // The Emblem on the Canvas: read anew from the executable at every showing, laid on in white.
+#include "app/app.h"
 #include "emblem/emblem.h"
 #include "ui/ui.h"
 
 uint32_t find_emblem_record(unsigned char* scan) {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) return 0;
+    char path[path_size];
+    if (!own_path(path)) return 0;
     return read_emblem_record(path, scan);
 }
 

@@ -23,6 +23,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import images  # noqa: E402
 
 TEMP_NAME = "xtmp_7x91x4vnq.xxxx"
+JOURNAL_NAME = "xtmp_7x91x4vnq.jrnl"
 BATCH = 250
 
 
@@ -230,10 +231,11 @@ def main():
         if code != 0:
             counts["abnormal exits"] += 1
             print(f"batch {b}: brinq.exe ended with {code}")
-        if os.path.exists(os.path.join(bin_folder, TEMP_NAME)):
-            counts["temporary files left"] += 1
-            print(f"batch {b}: temporary file left")
-            os.remove(os.path.join(bin_folder, TEMP_NAME))
+        for left in (TEMP_NAME, JOURNAL_NAME):
+            if os.path.exists(os.path.join(bin_folder, left)):
+                counts["temporary files left"] += 1
+                print(f"batch {b}: {left} left")
+                os.remove(os.path.join(bin_folder, left))
         for name in batch:
             with open(os.path.join(folder, name), "rb") as f:
                 now = f.read()

@@ -4,6 +4,9 @@ set -euo pipefail
 packages=()
 need() { command -v "$1" >/dev/null 2>&1 || packages+=("${@:2}"); }
 need_file() { [ -e "$1" ] || packages+=("${@:2}"); }
+# Wine reads file names in the character set of the locale: the code-page tests' must exist.
+locales=()
+need_locale() { locale -a 2>/dev/null | grep -qix "${1%%.*}.utf8" || locales+=("$1"); }
 for purpose in "$@"; do
   case "$purpose" in
     build)
@@ -15,7 +18,10 @@ for purpose in "$@"; do
       need wine wine wine64
       need Xvfb xvfb
       need xdpyinfo x11-utils
-      need_file /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf fonts-ipafont-gothic ;;
+      need_file /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf fonts-ipafont-gothic
+      need_file /usr/share/i18n/locales/ja_JP locales
+      need_locale ja_JP.UTF-8
+      need_locale hi_IN.UTF-8 ;;
     samples)
       need /usr/bin/convert imagemagick
       need exiftool libimage-exiftool-perl
@@ -28,8 +34,13 @@ for purpose in "$@"; do
       need_file /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a libclang-rt-14-dev ;;
   esac
 done
-[ ${#packages[@]} -eq 0 ] && exit 0
-echo "installing: ${packages[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq "${packages[@]}" >/dev/null
+if [ ${#packages[@]} -gt 0 ]; then
+  echo "installing: ${packages[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${packages[@]}" >/dev/null
+fi
+for name in "${locales[@]}"; do
+  echo "generating locale $name"
+  localedef -i "${name%%.*}" -f UTF-8 "$name"
+done

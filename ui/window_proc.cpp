@@ -72,8 +72,10 @@ static LRESULT left_press(HWND window, UINT message, WPARAM w, LPARAM l) {
     return DefWindowProcA(window, message, w, l);
 }
 
+// Close lets a running batch and the drops waiting behind it end; quit stops after the file in hand.
 static void click(HWND window, int32_t k) {
     if (k == 0 || k == quit_entry) running = 0;
+    if (k == quit_entry) quit_requested = 1;
     if (k == 1) {
         ShowWindow(window, SW_MINIMIZE);
         restore_pending = 1;
@@ -118,6 +120,16 @@ static void close_from_system(HWND window) {
     PostMessageA(window, WM_NULL, 0, 0);  // a close sent from another thread leaves GetMessageA waiting
 }
 
+// The session ends after this message, or was called off; then the window works on as before.
+static void end_session(bool ending) {
+    if (ending) {
+        quit_requested = 1;
+        running = 0;
+    } else if (running) {
+        quit_requested = 0;
+    }
+}
+
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM w, LPARAM l) {
     GetCursorPos(&cursor_point);
     ScreenToClient(window, &cursor_point);
@@ -127,6 +139,12 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM w, LPARAM l) {
         break;
     case WM_CLOSE:
         close_from_system(window);
+        return 0;
+    case WM_QUERYENDSESSION:
+        quit_requested = 1;  // a logoff or a shutdown stops a batch as quit does, and may go ahead
+        return TRUE;
+    case WM_ENDSESSION:
+        end_session(w != 0);
         return 0;
     case WM_DESTROY:
         running = 0;

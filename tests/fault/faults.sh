@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Faults of the file system around brinq.exe under Wine. Every case checks that the source
 # ends exactly as it was or as the complete reduced copy (or, when the copy over it failed
-# for good, that the complete copy was kept beside the program), that no temporary file is
-# left, and that brinq.exe ended normally. Needs root: two cases mount small tmpfs folders.
+# for good, that the complete copy was kept beside the program), that no temporary file
+# or journal is left, and that brinq.exe ended normally. Needs root: some cases mount small tmpfs
+# folders, one of them read-only.
 #   tests/fault/faults.sh BRINQ_EXE REDUCE_FILE WORK_FOLDER
 set -uo pipefail
 exe=$(realpath "$1")
@@ -10,6 +11,7 @@ reduce=$(realpath "$2")
 work=$3
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 temp_name=xtmp_7x91x4vnq.xxxx
+journal_name=xtmp_7x91x4vnq.jrnl
 
 for mounted in "$work"/mnt-*; do mountpoint -q "$mounted" && umount "$mounted"; done
 rm -rf "$work"
@@ -26,8 +28,16 @@ check() {
 same() { cmp -s "$1" "$2"; }
 # A fresh copy of brinq.exe in its own folder, so that its temporary file is ours alone.
 new_bin() { mkdir -p "$1" && cp "$exe" "$1/brinq.exe"; }
-brinq() { local bin=$1; shift; wine "$bin/brinq.exe" "$@" </dev/null >/dev/null 2>&1; }
-no_temp_left() { [ ! -e "$1/$temp_name" ]; }
+# What Wine said is shown when brinq.exe did not end normally.
+brinq() {
+  local bin=$1 code
+  shift
+  wine "$bin/brinq.exe" "$@" </dev/null >/dev/null 2>"$work/wine.log"
+  code=$?
+  [ $code = 0 ] || { echo "  brinq.exe ended with $code; Wine said:"; tail -5 "$work/wine.log"; }
+  return $code
+}
+no_temp_left() { [ ! -e "$1/$temp_name" ] && [ ! -e "$1/$journal_name" ]; }
 mount_tmpfs() { mkdir -p "$1" && mount -t tmpfs -o "size=$2" tmpfs "$1"; }
 fill_up() { dd if=/dev/zero of="$1/filler" bs=4k >/dev/null 2>&1 || true; }
 
@@ -128,6 +138,44 @@ echo "  source $(stat -c %s "$work/mnt-grow/photo.jpg") bytes, copy $(stat -c %s
 check "source whole, or its copy kept" whole_or_kept "$work/mnt-grow/photo.jpg" "$work/grow.jpg" "$bin/photo (1).jpg"
 check "no temporary file left" no_temp_left "$bin"
 umount "$work/mnt-grow"
+
+# A longer copy writes its tail at the source's old end first; whichever seek fails, the source
+# must keep its old length.
+for mode in end back; do
+  echo "== the copy is longer and the seek $( [ $mode = end ] && echo "to the source's old end" || echo "back to its start") fails"
+  bin=$work/bin-seek-$mode && new_bin "$bin"
+  mkdir -p "$work/seek-$mode" && cp "$work/grow.jpg" "$work/seek-$mode/photo.jpg"
+  LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/seek-$mode/photo.jpg FAIL_WRITES_AFTER=1000000000 \
+    FAIL_SEEKS=$mode brinq "$bin" "$(winpath "$work/seek-$mode/photo.jpg")"
+  check "brinq.exe ended normally" [ $? = 0 ]
+  check "source as it was" same "$work/seek-$mode/photo.jpg" "$work/grow.jpg"
+  check "no temporary file left, nothing kept" [ "$(ls "$bin")" = brinq.exe ]
+done
+
+# The user's temporary folder, where the temporary file goes when the program's folder takes none.
+user_temp=$(winepath -u "$(wine cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')")
+program_leftovers() { ls "$1" | grep -c '^xtmp_7x91x4vnq\|^xtp' ; }
+
+echo "== the program's folder refuses writing"
+bin=$work/mnt-readonly
+mount_tmpfs "$bin" 4m && new_bin "$bin" && mount -o remount,ro "$bin"
+mkdir -p "$work/readonly" && cp "$work/big.png" "$work/readonly/photo.png" && touch -d 2002-01-01 "$work/readonly/photo.png"
+brinq "$bin" "$(winpath "$work/readonly/photo.png")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "source is the complete copy" same "$work/readonly/photo.png" "$work/big.png.expected"
+check "its time is kept" [ "$(stat -c %Y "$work/readonly/photo.png")" = "$(date -d 2002-01-01 +%s)" ]
+check "nothing left in the user's temporary folder" [ "$(program_leftovers "$user_temp")" = 0 ]
+
+echo "== neither the program's folder nor the user's temporary folder takes a file"
+mount_tmpfs "$work/mnt-no-temp" 1m && mount -o remount,ro "$work/mnt-no-temp"
+cp "$work/big.png" "$work/readonly/other.png"
+no_temp=$(winpath "$work/mnt-no-temp")
+wine cmd /c "set TMP=$no_temp&& set TEMP=$no_temp&& $(winpath "$bin/brinq.exe") $(winpath "$work/readonly/other.png")" \
+  </dev/null >/dev/null 2>&1
+check "brinq.exe ended normally" [ $? = 0 ]
+check "source as it was" same "$work/readonly/other.png" "$work/big.png"
+check "nothing left in the user's temporary folder" [ "$(program_leftovers "$user_temp")" = 0 ]
+umount "$bin" "$work/mnt-no-temp"
 
 # A source that Windows would refuse to copy over: it must stay as it was.
 refused_source() {

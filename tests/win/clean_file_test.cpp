@@ -18,6 +18,8 @@ protected:
         changed_count = 0;
     }
     void TearDown() override {
+        tidy_journal();  // the batch's end, as the command line and a drop take it
+        EXPECT_FALSE(fs::exists(folder / "xtmp_7x91x4vnq.jrnl"));
         SetFileAttributesA(temp_path, FILE_ATTRIBUTE_NORMAL);
         for (const auto& entry : fs::directory_iterator(folder))
             SetFileAttributesA(entry.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -164,6 +166,26 @@ TEST_F(CleanFile, LeavesUnrecognisedAndShortFilesUntouched) {
         EXPECT_TRUE(same_time(written, file_time(2002)));
     }
     EXPECT_EQ(target_count, 1);
+}
+
+// A journal that is there but cannot be read may guard the only whole image at temp_path.
+TEST_F(CleanFile, AJournalThatCannotBeReadStopsAllCleaningAndLeavesTheCopyAlone) {
+    fs::path journal = folder / "xtmp_7x91x4vnq.jrnl";
+    write_file(journal, filled(64, 0x4A));
+    HANDLE held = CreateFileW(journal.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    write_file(temp_path, text_bytes("a copy the journal may guard"));
+    fs::path path = source(png_with_phys());
+    clean(path);
+    clean(path);
+    CloseHandle(held);
+    EXPECT_TRUE(copy_kept_at_temp);
+    EXPECT_EQ(read_file(path), png_with_phys());
+    EXPECT_EQ(read_file(temp_path), text_bytes("a copy the journal may guard"));
+    EXPECT_EQ(target_count, 0);
+    copy_kept_at_temp = false;
+    abort_requested = 0;
+    fs::remove(journal);
 }
 
 TEST_F(CleanFile, IgnoresAMissingFile) {

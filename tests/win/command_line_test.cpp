@@ -1,6 +1,7 @@
 // brinq.exe run with arguments: every argument cleaned in order, no output, nothing else touched.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -21,6 +22,23 @@ protected:
     bool temp_left(const fs::path& exe_folder) { return fs::exists(exe_folder / "xtmp_7x91x4vnq.xxxx"); }
     fs::path folder;
 };
+
+// The user's own temporary folder.
+static fs::path user_temp_folder() {
+    wchar_t path[MAX_PATH];
+    GetTempPathW(MAX_PATH, path);
+    return path;
+}
+
+// What the program could leave in a folder: its temporary file, its journal, its probe files.
+static std::vector<fs::path> leftovers(const fs::path& folder) {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("xtmp_7x91x4vnq", 0) == 0 || name.rfind("xtp", 0) == 0) found.push_back(entry.path());
+    }
+    return found;
+}
 
 TEST_F(CommandLine, SweepsAFolderAndCleansAFileEachOnce) {
     image(folder / "photos" / "a.png");
@@ -46,7 +64,7 @@ TEST_F(CommandLine, AnEmptyArgumentSweepsNoFolder) {
     EXPECT_EQ(read_file(folder / "here.png"), png_with_phys());
 }
 
-TEST_F(CommandLine, EndsWithoutTouchingAnythingWhenItsFolderIsTooLongForTheTemporaryName) {
+TEST_F(CommandLine, CleansThroughTheUsersTemporaryFolderWhenItsOwnIsTooLongForTheTemporaryName) {
     std::string file = image(folder / "a.png");
     fs::path deep = folder;
     // The folder with its backslash leaves fewer than 19 bytes for the temporary name, yet the
@@ -56,11 +74,27 @@ TEST_F(CommandLine, EndsWithoutTouchingAnythingWhenItsFolderIsTooLongForTheTempo
     ASSERT_LT(deep.string().size() + strlen("\\brinq.exe"), size_t(path_size));
     EXPECT_EQ(run_brinq(deep, {file}), 0u);
     ASSERT_TRUE(fs::exists(deep / "brinq.exe"));
-    EXPECT_EQ(read_file(file), png_with_phys());
+    EXPECT_EQ(read_file(file), png_without_phys());
+    EXPECT_TRUE(leftovers(user_temp_folder()).empty());
+    EXPECT_TRUE(leftovers(deep).empty());
+}
+
+// Under code page 1252 GetModuleFileNameA spells these folders with question marks.
+TEST_F(CommandLine, CleansFromAProgramFolderNamedInAScriptTheCodePageCannotSpell) {
+    for (const wchar_t* name : {L"\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b", L"\u7a0b\u5e8f"}) {  // Программы, 程序
+        fs::path bin = folder / name, photo = folder / "photo.jpg";
+        fs::create_directories(bin);
+        write_dated(photo, exif_jpeg());
+        EXPECT_EQ(run_brinq_wide(bin, {photo.wstring()}), 0u);
+        EXPECT_EQ(read_file(photo), reduced_copy(exif_jpeg()));
+        EXPECT_TRUE(date_kept(photo));
+        EXPECT_TRUE(leftovers(bin).empty());
+        EXPECT_TRUE(leftovers(user_temp_folder()).empty());
+    }
 }
 
 TEST_F(CommandLine, CleansFilesNamedInAnyScript) {
-    ASSERT_EQ(GetACP(), 1252u);  // the names are chosen for it
+    ASSERT_EQ(GetACP(), expected_code_page());
     std::vector<std::wstring> arguments;
     for (const ScriptName& name : names_in_scripts(".jpg")) {
         write_dated(folder / name.name, exif_jpeg());
@@ -75,7 +109,8 @@ TEST_F(CommandLine, CleansFilesNamedInAnyScript) {
 }
 
 TEST_F(CommandLine, SweepsAFolderNamedInAnotherScript) {
-    fs::path photos = folder / L"\u5199\u771f";  // 写真
+    ASSERT_EQ(GetACP(), expected_code_page());
+    fs::path photos = folder / L"\u5199\u771f\u30bd";  // 写真ソ: its last byte in Shift-JIS is 0x5C
     fs::create_directory(photos);
     for (const ScriptName& name : names_in_scripts(".png")) write_dated(photos / name.name, png_with_phys());
     EXPECT_EQ(run_brinq_wide(folder, {photos.wstring()}), 0u);

@@ -1,6 +1,7 @@
 #include "tests/win/win_fixture.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <algorithm>
 #include <map>
@@ -140,25 +141,48 @@ DWORD run_brinq_wide(const fs::path& folder, const std::vector<std::wstring>& ar
     return wait_for_end(start_brinq_wide(folder, arguments));
 }
 
+// Four bytes hold any UTF-16 unit in any code page (GB18030 takes four for some).
 static std::string narrowed(const std::wstring& text) {
-    std::string narrow(text.size() * 2, '\0');
+    std::string narrow(text.size() * 4, '\0');
     narrow.resize(size_t(WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), narrow.data(),
                                              int(narrow.size()), nullptr, nullptr)));
     return narrow;
 }
 
+UINT expected_code_page() {
+    const char* code_page = getenv("BRINQ_CODE_PAGE");
+    return code_page ? UINT(strtoul(code_page, nullptr, 10)) : 1252;
+}
+
+// Without flags, which every code page takes; a letter it lacks comes back as another one.
+static std::string spelt(const std::wstring& name) {
+    std::string narrow = narrowed(name);
+    return widened(narrow) == name ? narrow : "";
+}
+
 std::vector<ScriptName> names_in_scripts(const std::string& extension) {
     std::wstring wide = widened(extension);
-    return {{L"plain" + wide, "plain" + extension},
-            {L"caf\u00e9" + wide, "caf\xe9" + extension},
-            {L"\u0444\u043e\u0442\u043e" + wide, ""},  // фото
-            {L"\u5199\u771f" + wide, ""},                // 写真
-            {L"\U0001F600" + wide, ""},                   // 😀
-            {L"\u0141\u00f3d\u017a" + wide, ""}};       // Łódź
+    std::vector<std::wstring> stems = {
+        L"plain",
+        L"caf\u00e9",                              // café
+        L"\u0141\u00f3d\u017a",                    // Łódź: 1252 has only best fits, L and z, for Ł and ź
+        L"\u0444\u043e\u0442\u043e",              // фото
+        L"\u0395\u0399\u039a\u039f\u039d\u0391",  // ΕΙΚΟΝΑ
+        L"\u5199\u771f",                          // 写真
+        L"\u8868\u30bd\u80fd",                    // 表ソ能: 95 5C, 83 5C, 94 5C in Shift-JIS
+        std::wstring(80, L'\u5199'),              // 写 80 times: 240 bytes in UTF-8, 160 in Shift-JIS
+        L"\uc0ac\uc9c4",                          // 사진
+        L"\u56fe\u7247",                          // 图片: 图 is not in Shift-JIS
+        L"\U0001F600",                            // 😀
+    };
+    std::vector<ScriptName> names;
+    for (const std::wstring& stem : stems) names.push_back({stem + wide, spelt(stem + wide)});
+    return names;
 }
 
 std::string working_name(const fs::path& folder, const ScriptName& name) {
-    if (!name.ansi.empty()) return name.ansi;
+    std::string path = narrowed(folder.wstring()) + "\\" + name.ansi;
+    if (!name.ansi.empty() && path.size() < path_size) return name.ansi;
     wchar_t short_path[MAX_PATH];
     DWORD length = GetShortPathNameW((folder / name.name).c_str(), short_path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return "";
@@ -240,8 +264,11 @@ std::vector<std::string> cleaned_order() {
     // missing paths pass through source_path without being cleaned.
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
     std::vector<std::string> names;
-    for (const std::string& path : paths)
-        // The name's own bytes: path::string() would re-spell them in UTF-8.
-        if (!path.empty() && fs::is_regular_file(path)) names.push_back(path.substr(path.find_last_of('\\') + 1));
+    for (const std::string& path : paths) {
+        // Read in the code page: a byte 0x5C may be the second half of a Shift-JIS letter, and
+        // path would take the bytes for Latin-1.
+        fs::path wide = widened(path);
+        if (!path.empty() && fs::is_regular_file(wide)) names.push_back(narrowed(wide.filename().wstring()));
+    }
     return names;
 }

@@ -47,16 +47,21 @@ PROCESS_INFORMATION start_brinq_wide(const std::filesystem::path& folder, const 
 DWORD run_brinq(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
 DWORD run_brinq_wide(const std::filesystem::path& folder, const std::vector<std::wstring>& arguments);
 
-// One image's file name in several scripts: ASCII, one that code page 1252 spells, and four
-// it cannot: Cyrillic, Japanese, an emoji, and Polish letters that 1252 only approximates by
-// their bare Latin ones.
+// The ANSI code page this run of the tests is for: BRINQ_CODE_PAGE, which also picks the Wine
+// prefix and locale that the run gets (scripts/wine-test.sh), else 1252.
+UINT expected_code_page();
+
+// One image's file name in several scripts: ASCII, accents, Cyrillic, Greek, Japanese (with
+// 0x5C trail bytes in Shift-JIS, and one long enough that its UTF-8 path overflows a path
+// buffer), Korean, Chinese, an emoji. Which of them the code page spells is worked out by the
+// system's own round trip, so the same tests run under every code page.
 struct ScriptName {
     std::wstring name;
-    std::string ansi;  // its spelling in code page 1252; empty where there is none
+    std::string ansi;  // its spelling in the process's code page; empty where there is none
 };
 std::vector<ScriptName> names_in_scripts(const std::string& extension);
-// The file name the program works under: the code page's spelling, else the short name that
-// the file system keeps for it.
+// The file name the program works under: the code page's spelling where the whole path then
+// fits a path buffer, else the short name that the file system keeps for it.
 std::string working_name(const std::filesystem::path& folder, const ScriptName& name);
 
 // Takes temp_path's machine-wide mutex on a thread of its own and keeps it, as a brinq.exe

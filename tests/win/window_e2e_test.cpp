@@ -63,3 +63,31 @@ TEST(RealWindow, ShowsCentredWithItsIconAndEndsOnClose) {
     CloseHandle(process.hProcess);
     fs::remove_all(folder);
 }
+
+// The about screen reads its Emblem back from the running executable, named here by a folder
+// that the code page spells with question marks.
+TEST(RealWindow, ShowsTheEmblemFromAProgramFolderNamedInAnotherScript) {
+    fs::path folder = scratch_folder() / L"\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b";  // Программы
+    fs::create_directories(folder);
+    PROCESS_INFORMATION process = start_brinq_wide(folder, {});
+    ASSERT_NE(process.hProcess, nullptr);
+    HWND window = wait_for_window(process.dwProcessId);
+    ASSERT_NE(window, nullptr);
+    RECT placed;
+    GetWindowRect(window, &placed);
+    Sleep(300);
+    click_screen(placed.left + 330, placed.top + 10);  // "ver"
+    Sleep(500);
+    HDC screen = GetDC(nullptr);
+    int lit = 0;  // the Emblem is laid on in white over the panel's dark greys
+    for (int y = 63; y <= 112; y++)
+        for (int x = 30; x < 90; x++) lit += GetRValue(GetPixel(screen, placed.left + x, placed.top + y)) > 0x60;
+    ReleaseDC(nullptr, screen);
+    EXPECT_GT(lit, 100);
+    click_screen(placed.left + 387, placed.top + 10);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0);
+    TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    fs::remove_all(folder.parent_path());
+}

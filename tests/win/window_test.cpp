@@ -38,6 +38,7 @@ protected:
         about_shown = 0;  // left over from an earlier test in this process
         ASSERT_TRUE(open_window(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
         abort_requested = 0;
+        quit_requested = 0;
         start_recording();
     }
     void TearDown() override {
@@ -52,7 +53,12 @@ protected:
         return path.string();
     }
     bool cleaned(const std::string& name) { return read_file(folder / name) == png_without_phys(); }
+    // Keeps the progress area of the Canvas at each of the first n pumps of a batch in progress.
+    void record_progress(size_t n) {
+        for (size_t i = 1; i <= n; i++) at_message(i, [this] { progress.push_back(region(2, 30, 398, 148)); });
+    }
     fs::path folder;
+    std::vector<std::vector<COLORREF>> progress;
 };
 
 // A drop handle as the shell makes one: DROPFILES, then the paths, ANSI or wide, each
@@ -147,8 +153,20 @@ TEST_F(Window, SweepsEveryFolderOfOneDrop) {
     EXPECT_EQ(target_count, 2);
 }
 
+// Whether a progress area showed exactly `name`, cut to 60 bytes, at (10, 30).
+static bool progress_showed(const std::vector<COLORREF>& shown, const std::string& name) {
+    return shown == redrawn(2, 30, 398, 148, 0x303030, {{10, 30, name.substr(0, 60)}});
+}
+
+// A dropped file shows with the last four bytes of its name lower-cased, byte by byte.
+static std::string shown_when_dropped(std::string name) {
+    for (size_t i = name.size() > 4 ? name.size() - 4 : 0; i < name.size(); i++)
+        if (name[i] >= 'A' && name[i] <= 'Z') name[i] += 0x20;
+    return name;
+}
+
 TEST_F(Window, CleansDroppedFilesNamedInAnyScript) {
-    ASSERT_EQ(GetACP(), 1252u);  // the names are chosen for it
+    ASSERT_EQ(GetACP(), expected_code_page());
     std::vector<std::wstring> paths;
     std::vector<std::string> expected;
     for (const ScriptName& name : names_in_scripts(".png")) {
@@ -156,27 +174,41 @@ TEST_F(Window, CleansDroppedFilesNamedInAnyScript) {
         paths.push_back((folder / name.name).wstring());
         expected.push_back(working_name(folder, name));
     }
+    // Each file is on screen at the pump after it: its whole name, though a Shift-JIS trail
+    // byte 0x5C looks like a backslash to a search byte by byte.
+    record_progress(expected.size());
     drop_wide(paths);
     EXPECT_EQ(cleaned_order(), expected);
     for (const ScriptName& name : names_in_scripts(".png")) {
         EXPECT_EQ(read_file(folder / name.name), png_without_phys());
         EXPECT_TRUE(date_kept(folder / name.name));
     }
-    EXPECT_TRUE(result_shows(expected_result(6, 6)));
+    EXPECT_TRUE(result_shows(expected_result(int(expected.size()), int(expected.size()))));
+    ASSERT_EQ(progress.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); i++)
+        EXPECT_TRUE(progress_showed(progress[i], shown_when_dropped(expected[i]))) << expected[i];
 }
 
 TEST_F(Window, SweepsADroppedFolderNamedInAnotherScript) {
-    fs::path photos = folder / L"\u0444\u043e\u0442\u043e";  // фото
+    ASSERT_EQ(GetACP(), expected_code_page());
+    fs::path photos = folder / L"\u0444\u043e\u0442\u043e\u80fd";  // фото能: its last byte in Shift-JIS is 0x5C
     fs::create_directory(photos);
-    for (const ScriptName& name : names_in_scripts(".jpg")) write_dated(photos / name.name, png_with_phys());
+    std::vector<ScriptName> names = names_in_scripts(".jpg");
+    for (const ScriptName& name : names) write_dated(photos / name.name, png_with_phys());
     image("loose.png");
+    // The sweep shows each file before it cleans it, the found name as it goes in.
+    record_progress(names.size());
     drop_wide({photos.wstring(), (folder / "loose.png").wstring()});
-    for (const ScriptName& name : names_in_scripts(".jpg")) {
+    for (const ScriptName& name : names) {
         EXPECT_EQ(read_file(photos / name.name), png_without_phys());
         EXPECT_TRUE(date_kept(photos / name.name));
     }
     EXPECT_TRUE(cleaned("loose.png"));
-    EXPECT_TRUE(result_shows(expected_result(7, 7)));
+    EXPECT_TRUE(result_shows(expected_result(int(names.size()) + 1, int(names.size()) + 1)));
+    std::vector<std::string> order = cleaned_order();
+    ASSERT_EQ(order.size(), names.size() + 1);
+    ASSERT_EQ(progress.size(), names.size());
+    for (size_t i = 0; i < names.size(); i++) EXPECT_TRUE(progress_showed(progress[i], order[i])) << order[i];
 }
 
 TEST_F(Window, ReportsNothingForAMissingPathOrAnEmptyDrop) {
@@ -247,37 +279,50 @@ TEST_F(Window, ADropDuringABatchWaitsForItsEnd) {
     EXPECT_EQ(batch_busy, 0);
 }
 
-TEST_F(Window, CloseDuringABatchEndsItAfterTheFileInHand) {
+// Close lets the batch end and the program ends after it; quit and Escape are the ways to stop.
+TEST_F(Window, CloseDuringABatchLetsItCleanEveryFile) {
     std::string a = image("a.png"), b = image("b.png"), c = image("c.png");
     at_message(1, [] { click(close_point); });
     drop({a, b, c});
     EXPECT_EQ(running, 0);
-    EXPECT_EQ(cleaned_order(), std::vector<std::string>{"a.png"});
-    EXPECT_FALSE(cleaned("c.png"));
+    EXPECT_EQ(cleaned_order(), (std::vector<std::string>{"a.png", "b.png", "c.png"}));
+    EXPECT_TRUE(cleaned("c.png"));
+    EXPECT_TRUE(result_shows(expected_result(3, 3)));
+}
+
+TEST_F(Window, CloseDuringTheSweepOfALargeFolderLetsItCleanTheWholeFolder) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 30; i++) names.push_back("photos/" + std::to_string(i) + ".png");
+    for (const std::string& name : names) image(name);
+    at_message(3, [] { click(close_point); });
+    drop({(folder / "photos").string()});
+    EXPECT_EQ(running, 0);
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [this](const std::string& n) { return cleaned(n); }), 30);
+    EXPECT_EQ(target_count, 30);
+    EXPECT_EQ(changed_count, 30);
 }
 
 // Alt+F4 and the task bar's close arrive as SC_CLOSE; the default handling would destroy the
 // window under the batch, which then draws into a dead device context.
-TEST_F(Window, ACloseFromTheSystemDuringADropEndsItAfterTheFileInHand) {
+TEST_F(Window, ACloseFromTheSystemDuringADropLetsItEndWithTheWindowAlive) {
     std::string a = image("a.png"), b = image("b.png"), c = image("c.png");
     at_message(1, [] { SendMessageA(main_window, WM_SYSCOMMAND, SC_CLOSE, 0); });
     drop({a, b, c});
     EXPECT_TRUE(IsWindow(main_window));  // the teardown destroys it, after the loop
     EXPECT_EQ(running, 0);
-    EXPECT_EQ(cleaned_order(), std::vector<std::string>{"a.png"});
-    EXPECT_FALSE(cleaned("b.png"));
-    EXPECT_FALSE(cleaned("c.png"));
+    EXPECT_EQ(cleaned_order(), (std::vector<std::string>{"a.png", "b.png", "c.png"}));
+    EXPECT_TRUE(result_shows(expected_result(3, 3)));
 }
 
-TEST_F(Window, ACloseFromTheSystemDuringASweepCleansNoFurtherFileOfTheFolder) {
+TEST_F(Window, ACloseFromTheSystemDuringASweepLetsItCleanTheWholeFolder) {
     std::vector<std::string> names = {"photos/a.png", "photos/b.png", "photos/c.png"};
     for (const std::string& name : names) image(name);
     at_message(2, [] { SendMessageA(main_window, WM_CLOSE, 0, 0); });  // the first file is cleaned by then
     drop({(folder / "photos").string()});
     EXPECT_TRUE(IsWindow(main_window));
     EXPECT_EQ(running, 0);
-    EXPECT_EQ(std::count_if(names.begin(), names.end(), [this](const std::string& n) { return cleaned(n); }), 1);
-    EXPECT_EQ(target_count, 1);
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [this](const std::string& n) { return cleaned(n); }), 3);
+    EXPECT_EQ(target_count, 3);
 }
 
 // Freed by DragFinish: the handle no longer names any memory.
@@ -304,17 +349,92 @@ TEST_F(Window, AQuitDuringQueuedDropsCleansNoFileAfterItsRelease) {
     EXPECT_TRUE(released(queued[1]));
 }
 
-TEST_F(Window, ADropQueuedWhenTheProgramClosesIsReleasedUncleaned) {
-    std::string a = image("a.png"), b = image("b.png");
-    HDROP queued = make_drop<char>({b});
-    at_message(1, [queued] {
-        SendMessageA(main_window, WM_DROPFILES, reinterpret_cast<WPARAM>(queued), 0);
+TEST_F(Window, DropsWaitingWhenTheWindowClosesAreCleanedToo) {
+    std::string a = image("a.png"), b = image("b.png"), c = image("c.png");
+    HDROP queued[2] = {make_drop<char>({b}), make_drop<char>({c})};
+    at_message(1, [&queued] {
+        for (HDROP d : queued) SendMessageA(main_window, WM_DROPFILES, reinterpret_cast<WPARAM>(d), 0);
         click(close_point);
     });
     drop({a});
+    EXPECT_EQ(running, 0);
+    EXPECT_EQ(cleaned_order(), (std::vector<std::string>{"a.png", "b.png", "c.png"}));
+    EXPECT_TRUE(released(queued[0]));
+    EXPECT_TRUE(released(queued[1]));
+    EXPECT_TRUE(result_shows(expected_result(1, 1)));  // the last drop's own count
+}
+
+// A program folder that the code page spells with question marks names no folder at all: the
+// temporary file goes to the user's temporary folder, and the result line tells the truth.
+TEST_F(Window, CleansThroughTheUsersTemporaryFolderWhenTheProgramsFolderTakesNoFile) {
+    snprintf(exe_dir, sizeof exe_dir, "%s\\", (folder / "??????").string().c_str());
+    choose_temp_path();
+    wchar_t user_temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, user_temp);
+    EXPECT_EQ(fs::path(temp_path).parent_path(), fs::path(user_temp).parent_path());
+    std::string a = image("a.png"), b = image("b.png", png_without_phys()), c = image("c.jpg", exif_jpeg());
+    drop({a, b, c});
     EXPECT_TRUE(cleaned("a.png"));
+    EXPECT_EQ(read_file(c), reduced_copy(exif_jpeg()));
+    EXPECT_TRUE(result_shows(expected_result(3, 2)));
+    EXPECT_FALSE(fs::exists(temp_path));
+}
+
+TEST_F(Window, ALogoffDuringABatchStopsItAfterTheFileInHandAndLetsTheSessionEnd) {
+    std::string a = image("a.png"), b = image("b.png"), c = image("c.png");
+    LRESULT answer = FALSE;
+    at_message(1, [&answer] { answer = SendMessageA(main_window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF); });
+    drop({a, b, c});
+    EXPECT_EQ(answer, TRUE);
+    EXPECT_EQ(cleaned_order(), std::vector<std::string>{"a.png"});
     EXPECT_FALSE(cleaned("b.png"));
+    EXPECT_TRUE(result_shows(expected_result(1, 1)));
+}
+
+TEST_F(Window, ASessionEndingDuringQueuedDropsReleasesThemUncleanedAndEndsTheProgram) {
+    std::string a = image("a.png"), b1 = image("b1.png"), b2 = image("b2.png");
+    HDROP queued = make_drop<char>({b1, b2});
+    at_message(1, [queued] {
+        SendMessageA(main_window, WM_DROPFILES, reinterpret_cast<WPARAM>(queued), 0);
+        SendMessageA(main_window, WM_QUERYENDSESSION, 0, 0);
+        SendMessageA(main_window, WM_ENDSESSION, TRUE, 0);
+    });
+    drop({a});
+    EXPECT_EQ(running, 0);
+    EXPECT_EQ(cleaned_order(), std::vector<std::string>{"a.png"});
+    EXPECT_FALSE(cleaned("b1.png"));
     EXPECT_TRUE(released(queued));
+}
+
+TEST_F(Window, ALogoffCalledOffLeavesTheWindowCleaning) {
+    std::string a = image("a.png"), b = image("b.png");
+    EXPECT_EQ(SendMessageA(main_window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    SendMessageA(main_window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+    drop({a, b});
+    EXPECT_EQ(running, 1);
+    EXPECT_TRUE(cleaned("a.png"));
+    EXPECT_TRUE(cleaned("b.png"));
+}
+
+static int timer_calls;
+
+// Another process's file in hand: the logoff arrives while the window waits for it.
+static void CALLBACK log_off_on_third_call(HWND, UINT, UINT_PTR, DWORD) {
+    if (++timer_calls == 3) SendMessageA(main_window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+}
+
+TEST_F(Window, ALogoffWhileWaitingForAnotherProcessesFileInHandCleansNothing) {
+    std::string a = image("a.png"), b = image("b.png");
+    hold_temp_lock();
+    timer_calls = 0;
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, log_off_on_third_call);
+    drop({a, b});
+    KillTimer(nullptr, timer);
+    let_go_of_temp_lock(false);
+    EXPECT_GE(timer_calls, 3);
+    EXPECT_FALSE(cleaned("a.png"));
+    EXPECT_FALSE(cleaned("b.png"));
+    EXPECT_TRUE(result_shows(expected_result(0, 0)));
 }
 
 TEST_F(Window, QuitDuringABatchStopsItAndEndsTheProgram) {
@@ -520,4 +640,62 @@ TEST(WindowMode, EndsOnACloseFromTheSystemWithNoBatchRunning) {
     EXPECT_EQ(main_window, nullptr);
     // The loop ended on the close itself, so the helper's later message is still waiting.
     EXPECT_TRUE(PeekMessageA(&message, nullptr, WM_APP, WM_APP, PM_REMOVE));
+}
+
+// A close from the task bar during a drop, sent from another thread once the first file is
+// cleaned: the program ends, but only after the batch has cleaned every file.
+struct CloseDuringBatch {
+    fs::path folder;
+    std::vector<fs::path> files;
+    Bytes cleaned_bytes;
+    size_t cleaned_at_close = 0;
+};
+
+static size_t count_cleaned(const CloseDuringBatch& run) {
+    return size_t(std::count_if(run.files.begin(), run.files.end(),
+                                [&run](const fs::path& f) { return read_file(f) == run.cleaned_bytes; }));
+}
+
+// Told by the size alone while the batch runs: a file open for reading would be skipped.
+static size_t count_shrunk(const CloseDuringBatch& run) {
+    return size_t(std::count_if(run.files.begin(), run.files.end(),
+                                [&run](const fs::path& f) { return fs::file_size(f) == run.cleaned_bytes.size(); }));
+}
+
+static DWORD WINAPI drop_then_close(LPVOID context) {
+    auto* run = static_cast<CloseDuringBatch*>(context);
+    HWND window = nullptr;
+    for (int i = 0; i < 500 && !(window && IsWindowVisible(window)); i++, Sleep(10)) window = FindWindowA("XXXRES", "brinq");
+    if (!window) return 1;
+    std::vector<std::string> paths = {(run->folder / "photos").string()};
+    PostMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop(paths)), 0);
+    for (int i = 0; i < 20000 && count_shrunk(*run) == 0; i++) Sleep(1);
+    run->cleaned_at_close = count_shrunk(*run);
+    SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return 0;
+}
+
+TEST(WindowMode, ACloseDuringABatchEndsTheProgramOnceEveryFileIsCleaned) {
+    CloseDuringBatch run;
+    run.folder = scratch_folder();
+    use_temp_folder(run.folder);
+    Bytes ihdr = png_chunk("IHDR", be32(1) + be32(1) + Bytes{8, 0, 0, 0, 0});
+    Bytes idat = png_chunk("IDAT", noise(300000, 17)), end = png_chunk("IEND", {});
+    Bytes photo = png_signature() + ihdr + png_chunk("pHYs", filled(9, 1)) + idat + end;
+    run.cleaned_bytes = png_signature() + ihdr + idat + end;
+    for (int i = 0; i < 40; i++) {
+        run.files.push_back(run.folder / "photos" / (std::to_string(i) + ".png"));
+        fs::create_directories(run.files.back().parent_path());
+        write_file(run.files.back(), photo);
+    }
+    quit_requested = 0;
+    HANDLE helper = CreateThread(nullptr, 0, drop_then_close, &run, 0, nullptr);
+    run_window_mode(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
+    WaitForSingleObject(helper, INFINITE);
+    CloseHandle(helper);
+    EXPECT_EQ(main_window, nullptr);  // the program's window is gone: it ended
+    EXPECT_GT(run.cleaned_at_close, 0u);
+    EXPECT_LT(run.cleaned_at_close, run.files.size()) << "the close came after the batch";
+    EXPECT_EQ(count_cleaned(run), run.files.size());
+    fs::remove_all(run.folder);
 }

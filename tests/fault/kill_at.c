@@ -1,0 +1,169 @@
+// Preloaded into Wine: brinq.exe is killed (SIGKILL) at the n-th event of the kinds asked for,
+// as Task Manager, a logoff or a crash would end it at any instant of a replacement.
+//   KILL_SOURCES  the Unix folder whose files are sources (any depth)
+//   KILL_EVENTS   the kinds that count, comma-separated:
+//                   source   a write into a source
+//                   temp     a write into the temporary file
+//                   journal  a write into the journal
+//                   times    the times put back on a source
+//                   commit   the journal looked up for deletion once the temporary file is gone
+//   KILL_AT       the event that kills, 1 for the first; 0 only counts
+//   KILL_HOW      for writes: "before" (the default), "half" (half the bytes reach the file)
+//                 or "after" (all of them do)
+//   KILL_NOTE     a file that gets one line per event counted
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+static const char temp_name[] = "/xtmp_7x91x4vnq.xxxx";
+static const char journal_name[] = "/xtmp_7x91x4vnq.jrnl";
+static long events;  // events of the asked kinds so far
+static int inside;   // the preload's own calls are not events
+
+static int ends_with(const char* text, const char* end) {
+    size_t n = strlen(text), m = strlen(end);
+    return n >= m && strcmp(text + n - m, end) == 0;
+}
+
+static int fd_path(int fd, char* path, size_t size) {
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, path, size - 1);
+    if (n < 0) return 0;
+    path[n] = '\0';
+    return 1;
+}
+
+// Only brinq.exe itself: Wine's own processes inherit the preload too.
+static int in_brinq(void) {
+    static int known = -1;
+    if (known >= 0) return known;
+    char line[4096];
+    FILE* f = fopen("/proc/self/cmdline", "rb");
+    size_t n = f ? fread(line, 1, sizeof line - 1, f) : 0;
+    if (f) fclose(f);
+    line[n] = '\0';
+    // The arguments are NUL-separated; the program's name is among the first.
+    known = 0;
+    for (size_t i = 0; i + 9 <= n && !known; i++) known = memcmp(line + i, "brinq.exe", 9) == 0;
+    return known;
+}
+
+static int asked(const char* kind) {
+    const char* kinds = getenv("KILL_EVENTS");
+    if (!kinds || !in_brinq()) return 0;
+    size_t n = strlen(kind);
+    for (const char* p = strstr(kinds, kind); p; p = strstr(p + 1, kind))
+        if ((p == kinds || p[-1] == ',') && (p[n] == ',' || p[n] == '\0')) return 1;
+    return 0;
+}
+
+static const char* kind_of_fd(int fd) {
+    char path[4096];
+    const char* sources = getenv("KILL_SOURCES");
+    if (!fd_path(fd, path, sizeof path)) return NULL;
+    if (ends_with(path, temp_name)) return "temp";
+    if (ends_with(path, journal_name)) return "journal";
+    if (sources && strncmp(path, sources, strlen(sources)) == 0 && path[strlen(sources)] == '/') return "source";
+    return NULL;
+}
+
+// Whether this event of `kind` is the one that kills; every event asked for is noted.
+static int is_the_one(const char* kind, size_t bytes) {
+    if (inside || !kind || !asked(kind)) return 0;
+    inside = 1;
+    events++;
+    const char* note = getenv("KILL_NOTE");
+    FILE* f = note ? fopen(note, "a") : NULL;
+    if (f) fprintf(f, "%ld %s %zu %d\n", events, kind, bytes, getpid()), fclose(f);
+    inside = 0;
+    const char* at = getenv("KILL_AT");
+    return at && atol(at) == events;
+}
+
+static void die(void) { kill(getpid(), SIGKILL); }
+
+static const char* how(void) {
+    const char* h = getenv("KILL_HOW");
+    return h ? h : "before";
+}
+
+static ssize_t written_then_killed(int fd, const void* data, size_t n, off_t at, int positioned,
+                                   ssize_t (*plain)(int, const void*, size_t),
+                                   ssize_t (*at_offset)(int, const void*, size_t, off_t)) {
+    int one = is_the_one(kind_of_fd(fd), n);
+    if (one && strcmp(how(), "before") == 0) die();
+    size_t part = one && strcmp(how(), "half") == 0 ? n / 2 : n;
+    ssize_t done = positioned ? at_offset(fd, data, part, at) : plain(fd, data, part);
+    if (one) die();
+    return done;
+}
+
+static ssize_t (*real_write)(int, const void*, size_t);
+static ssize_t (*real_pwrite)(int, const void*, size_t, off_t);
+
+static void bind(void) {
+    if (!real_write) real_write = (ssize_t (*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
+    if (!real_pwrite) real_pwrite = (ssize_t (*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite");
+}
+
+ssize_t write(int fd, const void* data, size_t n) {
+    bind();
+    return written_then_killed(fd, data, n, 0, 0, real_write, real_pwrite);
+}
+
+ssize_t pwrite(int fd, const void* data, size_t n, off_t at) {
+    bind();
+    return written_then_killed(fd, data, n, at, 1, real_write, real_pwrite);
+}
+
+ssize_t pwrite64(int fd, const void* data, size_t n, off_t at) { return pwrite(fd, data, n, at); }
+
+int futimens(int fd, const struct timespec times[2]) {
+    static int (*real)(int, const struct timespec[2]);
+    if (!real) real = (int (*)(int, const struct timespec[2]))dlsym(RTLD_NEXT, "futimens");
+    const char* kind = kind_of_fd(fd);
+    if (kind && strcmp(kind, "source") == 0 && is_the_one("times", 0)) die();
+    return real(fd, times);
+}
+
+int utimensat(int dir, const char* path, const struct timespec times[2], int flags) {
+    static int (*real)(int, const char*, const struct timespec[2], int);
+    if (!real) real = (int (*)(int, const char*, const struct timespec[2], int))dlsym(RTLD_NEXT, "utimensat");
+    const void* named = path;  // NULL: the times of the open file dir
+    const char* kind = named == NULL ? kind_of_fd(dir) : NULL;
+    if (kind && strcmp(kind, "source") == 0 && is_the_one("times", 0)) die();
+    return real(dir, path, times, flags);
+}
+
+// The journal about to go while the temporary file beside it is already gone: the replacement
+// is done but for its commit.
+static void maybe_commit(const char* path) {
+    if (inside || !path || !ends_with(path, journal_name) || access(path, F_OK) != 0) return;
+    char temp[4096];
+    snprintf(temp, sizeof temp, "%.*s%s", (int)(strlen(path) - strlen(journal_name)), path, temp_name);
+    if (access(temp, F_OK) == 0) return;
+    if (is_the_one("commit", 0)) die();
+}
+
+#define LOOKUP(name, args, call)                                                          \
+    int name args {                                                                       \
+        static int (*real) args;                                                          \
+        if (!real) real = (int (*) args)dlsym(RTLD_NEXT, #name);                          \
+        maybe_commit(path);                                                               \
+        return real call;                                                                 \
+    }
+
+LOOKUP(stat, (const char* path, struct stat* st), (path, st))
+LOOKUP(lstat, (const char* path, struct stat* st), (path, st))
+LOOKUP(stat64, (const char* path, struct stat64* st), (path, st))
+LOOKUP(lstat64, (const char* path, struct stat64* st), (path, st))
+LOOKUP(fstatat, (int dir, const char* path, struct stat* st, int flags), (dir, path, st, flags))
+LOOKUP(fstatat64, (int dir, const char* path, struct stat64* st, int flags), (dir, path, st, flags))

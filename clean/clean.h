@@ -139,10 +139,3 @@ Replacement replace_source();
 // Finishes the replacement that the journal beside temp_path records, if there is one; without
 // one, a file left at temp_path is stale and goes.
 void finish_interrupted_replacement();
-// Deletes the journal if it holds no record and no process has it open; the caller holds the
-// mutex and has closed its own handle.
-void remove_empty_journal();
-// Closes this process's handle of the journal, which stays open from record to record.
-void close_journal();
-// Whether a journal file stands beside temp_path.
-bool journal_exists();

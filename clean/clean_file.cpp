@@ -25,11 +25,3 @@ void clean_file() {
     release_lock();
 }
 
-void tidy_journal() {
-    close_journal();  // so that whichever process ends last can delete it
-    // What a killed brinq.exe can leave: the journal, the copy.
-    bool left_over = journal_exists() || GetFileAttributesA(temp_path) != INVALID_FILE_ATTRIBUTES;
-    if (!left_over || !take_lock_if_free()) return;
-    remove_empty_journal();
-    release_lock();
-}

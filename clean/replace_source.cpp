@@ -124,6 +124,11 @@ static HANDLE open_journal_file(DWORD disposition) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+static void close_journal() {
+    if (journal_handle != INVALID_HANDLE_VALUE) CloseHandle(journal_handle);
+    journal_handle = INVALID_HANDLE_VALUE;
+}
+
 // The journal of temp_path, opened at its first record in a batch and kept open to its end.
 static HANDLE journal() {
     if (journal_handle != INVALID_HANDLE_VALUE && strcmp(journal_of, temp_path) == 0) return journal_handle;
@@ -131,11 +136,6 @@ static HANDLE journal() {
     journal_handle = open_journal_file(OPEN_ALWAYS);
     strcpy(journal_of, temp_path);
     return journal_handle;
-}
-
-void close_journal() {
-    if (journal_handle != INVALID_HANDLE_VALUE) CloseHandle(journal_handle);
-    journal_handle = INVALID_HANDLE_VALUE;
 }
 
 // Written only after the copy is complete and closed, and before the source is touched.
@@ -175,17 +175,18 @@ static JournalState read_journal() {
     return whole && journal_record_sound(record) ? sound_journal : torn_journal;
 }
 
-bool journal_exists() {
+// This process's handle goes first, so that whichever process ends its batch last can delete
+// the journal; one still in a batch holds it open, and deletes it at its own end.
+void tidy_journal() {
+    close_journal();
     char path[path_size];
     journal_path(path);
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Another process still in a batch holds it open, and deletes it at its own end.
-void remove_empty_journal() {
-    char path[path_size];
-    journal_path(path);
+    // What a killed brinq.exe can leave: the journal, the copy.
+    bool left_over = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ||
+                     GetFileAttributesA(temp_path) != INVALID_FILE_ATTRIBUTES;
+    if (!left_over || !take_lock_if_free()) return;
     if (read_journal() == no_journal) DeleteFileA(path);
+    release_lock();
 }
 
 // Read in pieces of this size, each summed while it is still in the processor's cache.

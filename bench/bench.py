@@ -142,7 +142,7 @@ def main():
     print("peak memory of brinq.exe on the corpus: %.1f MB max RSS (%.1f MB for a run with no file;"
           " largest file %.2f MB)" % (peak / 1024, idle / 1024, largest / 1e6))
     shutil.rmtree(WORK, ignore_errors=True)
-    print(ratios(median))
+    print(ratios(median, times))
 
 
 def measure(everything, small):
@@ -233,15 +233,22 @@ def own_ratios(times, key, base):
     return [k / b for k, b in zip(times[key], times[base])]
 
 
-def ratios(median):
-    """The last line: the ratios of the median times."""
+def median_and_range(name, ratios):
+    return "%s=%.3f %s_range=%.3f..%.3f" % (name, statistics.median(ratios), name, min(ratios), max(ratios))
+
+
+def ratios(median, times):
+    """The last line: the ratios of the median times, then the median and range of the rounds' own
+    ratios against the flushed floor."""
     return ("brinq_vs_cp=%.2f brinq_vs_jhead=%.2f brinq_vs_exiftool=%.3f brinq_vs_floor=%.3f"
           " brinq_vs_floor_jpeg=%.3f small_brinq_vs_floor=%.3f small_brinq_vs_exiftool=%.3f"
           " small_brinq_vs_jhead=%.2f" % (
               median["brinq"] / median["cp"], median["brinq_jpeg"] / median["jhead"],
               median["brinq"] / median["exiftool"], median["brinq"] / median["floor"],
               median["brinq_jpeg"] / median["floor_jpeg"], median["brinq_small"] / median["floor_small"],
-              median["brinq_small"] / median["exiftool_small"], median["brinq_small"] / median["jhead_small"]))
+              median["brinq_small"] / median["exiftool_small"], median["brinq_small"] / median["jhead_small"]) +
+            " " + median_and_range("brinq_vs_floor_flushed", own_ratios(times, "brinq", "flushed")) +
+            " " + median_and_range("small_brinq_vs_floor_flushed", own_ratios(times, "brinq_small", "flushed_small")))
 
 
 def add_runs(times, tool, runs):

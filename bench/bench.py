@@ -1,6 +1,6 @@
-"""Times brinq.exe against cp -r, the floor (bench/floor.cpp), jhead -purejpg and exiftool on the
-corpus and on its part of small JPEGs, every tool on the whole of each part it is compared on;
-with --profile, where brinq.exe's time on the JPEG part goes beyond the floor. Expects
+"""Times brinq.exe against cp -r, the floor (bench/floor.cpp) plain and flushed, jhead -purejpg
+and exiftool on the corpus and on its part of small JPEGs, every tool on the whole of each part it
+is compared on; with --profile, where brinq.exe's time on the JPEG part goes beyond the floor. Expects
 Wine's prefix to be warm and floor.exe built (bench/run.sh does both). A benchmark: it measures
 and prints, asserts nothing."""
 import os
@@ -24,6 +24,10 @@ SMALL = "small"  # 2,000 JPEGs of about 20 KB
 ROUNDS = int(os.environ.get("BENCH_ROUNDS", "9"))
 # exiftool takes the whole of every part, in fewer rounds (spread over the run): it is slow.
 EXIFTOOL_ROUNDS = min(ROUNDS, int(os.environ.get("BENCH_EXIFTOOL_ROUNDS", "3")))
+# What runs back to back on each part: its name in the tables, program and switches. The flushed
+# floor is the honest comparison for a program that flushes its copy and its source to disk.
+BACK_TO_BACK = {"floor": ("floor.exe", FLOOR, []), "flushed": ("floor.exe -f", FLOOR, ["-f"]),
+                "brinq": ("brinq.exe", BRINQ, [])}
 
 
 def windows_path(path):
@@ -98,13 +102,15 @@ def exiftool_round(r):
 
 
 def back_to_back(r, part, paths, times):
-    """brinq.exe and the floor on the same part in the same minute, so that the machine's drift
-    (large on a shared virtual machine) meets both alike; they take turns going first. Returns
-    the bytes brinq.exe removed."""
+    """brinq.exe, the floor and the flushed floor on the same part in the same minute, so that the
+    machine's drift (large on a shared virtual machine) meets them alike; they take turns going
+    first. Returns the bytes brinq.exe removed."""
     removed = 0
-    for tool in (("brinq", "floor") if r % 2 == 0 else ("floor", "brinq")):
+    tools = list(BACK_TO_BACK)
+    for tool in tools[r % len(tools):] + tools[:r % len(tools)]:
         fresh_copy({part: paths})
-        times[tool + "_" + part].append(wine_runs(BRINQ if tool == "brinq" else FLOOR, [part])[part])
+        _, exe, switches = BACK_TO_BACK[tool]
+        times[tool + "_" + part].append(wine_runs(exe, [part], switches)[part])
         if tool == "brinq":
             removed = removed_bytes(size_of(paths), [part])
     return removed
@@ -136,15 +142,15 @@ def main():
     print("peak memory of brinq.exe on the corpus: %.1f MB max RSS (%.1f MB for a run with no file;"
           " largest file %.2f MB)" % (peak / 1024, idle / 1024, largest / 1e6))
     shutil.rmtree(WORK, ignore_errors=True)
-    print(ratios(median))
+    print(ratios(median, times))
 
 
 def measure(everything, small):
     """Each round's times of every tool, and the bytes each removed."""
     total = sum(size_of(paths) for paths in everything.values())
     jpeg_bytes, small_bytes = size_of(everything["jpeg"]), size_of(small)
-    times = {k: [] for k in ["cp", "brinq", "floor", "jhead", "exiftool", "jhead_small"] +
-             [tool + "_" + part for tool in ("brinq", "floor", "exiftool") for part in PARTS + (SMALL,)]}
+    times = {k: [] for k in ["cp", "jhead", "exiftool", "jhead_small"] + list(BACK_TO_BACK) +
+             [tool + "_" + part for tool in list(BACK_TO_BACK) + ["exiftool"] for part in PARTS + (SMALL,)]}
     removed = {}
     for r in range(ROUNDS):
         # The I/O floor: the same bytes copied once.
@@ -154,7 +160,7 @@ def measure(everything, small):
         times["cp"].append(timed(["cp", "-r"] + [os.path.join(CORPUS, part) for part in PARTS] + [WORK]))
 
         removed["brinq"] = sum(back_to_back(r, part, everything[part], times) for part in PARTS)
-        for tool in ("brinq", "floor"):
+        for tool in BACK_TO_BACK:
             times[tool].append(sum(times[tool + "_" + part][-1] for part in PARTS))
         removed["brinq_small"] = back_to_back(r, SMALL, small, times)
 
@@ -164,7 +170,7 @@ def measure(everything, small):
         removed["jhead"] = removed_bytes(jpeg_bytes, ["jpeg"])
         removed["jhead_small"] = removed_bytes(small_bytes, [SMALL])
 
-        shown = ["cp", "brinq", "floor", "jhead", "brinq_small", "floor_small", "jhead_small"]
+        shown = ["cp"] + list(BACK_TO_BACK) + ["jhead"] + [tool + "_small" for tool in BACK_TO_BACK] + ["jhead_small"]
         if exiftool_round(r):
             fresh_copy(dict(everything, **{SMALL: small}))
             add_runs(times, "exiftool", exiftool_runs(PARTS))
@@ -179,12 +185,10 @@ def measure(everything, small):
 def report(everything, small, median, times, removed):
     bytes_all = {part: size_of(paths) for part, paths in everything.items()}
     total, jpeg_bytes, small_bytes = sum(bytes_all.values()), bytes_all["jpeg"], size_of(small)
-    rows = [
-        ("cp -r", "corpus", total, median["cp"], "-"),
-        ("floor.exe", "corpus", total, median["floor"], "-"),
-        ("brinq.exe", "corpus", total, median["brinq"], removed["brinq"]),
-    ] + [("  " + exe, part.upper() + " part", bytes_all[part], median[tool + "_" + part], "-")
-         for part in PARTS for tool, exe in (("floor", "floor.exe"), ("brinq", "brinq.exe"))] + [
+    rows = [("cp -r", "corpus", total, median["cp"], "-")] + [
+        (exe, "corpus", total, median[tool], removed.get(tool, "-")) for tool, exe in labels()] + [
+        ("  " + exe, part.upper() + " part", bytes_all[part], median[tool + "_" + part], "-")
+        for part in PARTS for tool, exe in labels()] + [
         ("jhead -purejpg", "JPEG part", jpeg_bytes, median["jhead"], removed["jhead"]),
         ("exiftool -all=", "corpus", total, median["exiftool"], removed["exiftool"]),
     ] + [("  exiftool -all=", part.upper() + " part", bytes_all[part], median["exiftool_" + part], "-")
@@ -196,37 +200,55 @@ def report(everything, small, median, times, removed):
     for tool, files, size, seconds, gone in rows:
         print("%-18s %-12s %10.1f %10.3f %10.1f %14s" % (tool, files, size / 1e6, seconds, size / 1e6 / seconds, gone))
     print()
-    print("%-6s %10s %10s %12s %12s %16s" % ("part", "brinq s", "floor s", "exiftool s", "brinq/floor",
-                                            "brinq/exiftool"))
+    bases = ("floor", "flushed", "exiftool")
+    print("%-6s %10s" % ("part", "brinq s") + "".join(" %11s" % (b + " s") for b in bases) +
+          "".join(" %15s" % ("brinq/" + b) for b in bases))
     for part in PARTS + (SMALL,):
-        brinq, exiftool = median["brinq_" + part], median["exiftool_" + part]
-        print("%-6s %10.3f %10.3f %12.3f %12.3f %16.3f" % (part.upper(), brinq, median["floor_" + part], exiftool,
-                                                          brinq / median["floor_" + part], brinq / exiftool))
-    # Both ran in the same round on the same machine state: the round's own ratio is steadier.
-    print("brinq/floor, median of each round's own ratio: " + "  ".join(
-        "%s %.3f" % (part.upper(), statistics.median(b / f for b, f in zip(times["brinq_" + part],
-                                                                          times["floor_" + part])))
-        for part in PARTS + (SMALL,)))
+        brinq, against = median["brinq_" + part], [median[b + "_" + part] for b in bases]
+        print("%-6s %10.3f" % (part.upper(), brinq) + "".join(" %11.3f" % t for t in against) +
+              "".join(" %15.3f" % (brinq / t) for t in against))
+    for base in ("floor", "flushed"):
+        print("brinq/%s, median of each round's own ratio: " % base + "  ".join(
+            "%s %.3f" % (part.upper(), statistics.median(own_ratios(times, "brinq_" + part, base + "_" + part)))
+            for part in PARTS + (SMALL,)))
 
     print()
     print("small part: %d JPEGs of %.1f KB on average, %.1f MB, each tool on the whole part" % (
         len(small), small_bytes / len(small) / 1e3, small_bytes / 1e6))
     print("%-18s %10s %10s %14s" % ("tool", "median s", "ms/file", "bytes removed"))
-    for tool, key, gone in (("floor.exe", "floor_small", "-"), ("brinq.exe", "brinq_small", removed["brinq_small"]),
-                            ("jhead -purejpg", "jhead_small", removed["jhead_small"]),
-                            ("exiftool -all=", "exiftool_small", removed["exiftool_small"])):
+    for tool, key, gone in [(exe, tool + "_small", removed.get(tool + "_small", "-")) for tool, exe in labels()] + [
+            ("jhead -purejpg", "jhead_small", removed["jhead_small"]),
+            ("exiftool -all=", "exiftool_small", removed["exiftool_small"])]:
         print("%-18s %10.3f %10.2f %14s" % (tool, median[key], median[key] * 1000 / len(small), gone))
 
 
-def ratios(median):
-    """The last line: the ratios of the median times."""
+def labels():
+    """Each back-to-back tool's key and its name in the tables."""
+    return [(tool, exe) for tool, (exe, _, _) in BACK_TO_BACK.items()]
+
+
+def own_ratios(times, key, base):
+    """Each round's own ratio of key's time over base's: both ran in the same minute on the same
+    machine state, so it is steadier than the ratio of the medians."""
+    return [k / b for k, b in zip(times[key], times[base])]
+
+
+def median_and_range(name, ratios):
+    return "%s=%.3f %s_range=%.3f..%.3f" % (name, statistics.median(ratios), name, min(ratios), max(ratios))
+
+
+def ratios(median, times):
+    """The last line: the ratios of the median times, then the median and range of the rounds' own
+    ratios against the flushed floor."""
     return ("brinq_vs_cp=%.2f brinq_vs_jhead=%.2f brinq_vs_exiftool=%.3f brinq_vs_floor=%.3f"
           " brinq_vs_floor_jpeg=%.3f small_brinq_vs_floor=%.3f small_brinq_vs_exiftool=%.3f"
           " small_brinq_vs_jhead=%.2f" % (
               median["brinq"] / median["cp"], median["brinq_jpeg"] / median["jhead"],
               median["brinq"] / median["exiftool"], median["brinq"] / median["floor"],
               median["brinq_jpeg"] / median["floor_jpeg"], median["brinq_small"] / median["floor_small"],
-              median["brinq_small"] / median["exiftool_small"], median["brinq_small"] / median["jhead_small"]))
+              median["brinq_small"] / median["exiftool_small"], median["brinq_small"] / median["jhead_small"]) +
+            " " + median_and_range("brinq_vs_floor_flushed", own_ratios(times, "brinq", "flushed")) +
+            " " + median_and_range("small_brinq_vs_floor_flushed", own_ratios(times, "brinq_small", "flushed_small")))
 
 
 def add_runs(times, tool, runs):

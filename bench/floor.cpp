@@ -11,7 +11,7 @@
 //   -s  the source read and the copy written in a JPEG filter's pieces, through brinq.exe's stream
 //       buffers: head bytes, each leading segment's marker, length and body, then the rest
 //   -c  CopyFileA over the source instead of the write in place (and no read-back)
-// and one that brinq.exe does not do, to tell what it would cost:
+// and one that tells what guarding against a power cut costs at least:
 //   -f  FlushFileBuffers of the temporary copy before it is read back, and of the source
 //       after the write over it, so that a power cut could lose neither
 #include "clean/clean.h"

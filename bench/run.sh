@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Benchmark: builds a corpus once (build/bench/corpus: about 330 MB of large files and 2,000
-# JPEGs of about 20 KB), then times cp -r, the floor (bench/floor.cpp) and brinq.exe under Wine,
-# jhead -purejpg and exiftool on fresh copies of whole parts, several rounds (BENCH_ROUNDS, 9;
-# exiftool BENCH_EXIFTOOL_ROUNDS, 3). Prints median MB/s, each part against the floor and
-# exiftool, the small files, brinq.exe's peak memory and, last, the ratios of the median times.
+# JPEGs of about 20 KB), then times cp -r, the floor (bench/floor.cpp) plain and flushed (-f) and
+# brinq.exe under Wine, jhead -purejpg and exiftool on fresh copies of whole parts, several rounds
+# (BENCH_ROUNDS, 9; exiftool BENCH_EXIFTOOL_ROUNDS, 3). Prints median MB/s, each part against both
+# floors and exiftool, the small files, brinq.exe's peak memory and, last, the ratios.
 # With --profile: where brinq.exe's time on the JPEG part goes beyond the floor, step by step.
 set -euo pipefail
 cd "$(dirname "$(realpath "$0")")/.."

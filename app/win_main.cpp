@@ -7,7 +7,6 @@
 // ANSI one would lose to the code page.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show_state) {
     if (!start_up()) return 0;
-    finish_interrupted_replacements();
     if (__argc >= 2) run_command_line(__argc, __wargv);
     else run_window_mode(instance, show_state);
     return 0;

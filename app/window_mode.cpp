@@ -96,7 +96,13 @@ static void run_message_loop() {
     }
 }
 
+// Finishing an interrupted write of a large file takes a while: the window is up first, and
+// answers meanwhile as it does while a file is in hand.
 void run_window_mode(HINSTANCE instance, int show_state) {
-    if (open_window(instance, show_state)) run_message_loop();
+    if (open_window(instance, show_state)) {
+        UpdateWindow(main_window);
+        finish_pending_if_free();
+        run_message_loop();
+    }
     close_window(instance);
 }

@@ -19,6 +19,9 @@ bool spell_ansi(const wchar_t* wide, char* to);
 // A path the system gives in UTF-16 as the code page spells it, else as its short form, which
 // the code page always spells; false when neither is to be had.
 bool ansi_path(const wchar_t* wide, char* to);
+// clean_file, again and again while another process cleans through temp_path, pumping
+// meanwhile, until it has had its turn or the batch stops.
+void clean_when_free();
 // Cleans the image files that lie directly in folder_path, pattern by pattern.
 void sweep_folder();
 // Cleans the files of folder_path that match one pattern; subfolders are passed over.

@@ -39,7 +39,7 @@ static void clean_item() {
         return;
     }
     show_dropped_file(source_path);
-    clean_file();
+    clean_when_free();
 }
 
 static void run_drop(HWND window, HDROP drop) {
@@ -58,7 +58,6 @@ static void run_drop(HWND window, HDROP drop) {
         yield_1ms();
     }
     DragFinish(drop);
-    tidy_journal();
     abort_requested = 0;
     show_instructions();
     show_result();

@@ -33,6 +33,17 @@ bool stop_requested() {
     return abort_requested != 0;
 }
 
+void clean_when_free() {
+    for (clean_file(); temp_busy; clean_file()) {
+        wait_for_temp();
+        pump();
+        if (stop_requested()) {
+            release_temp();
+            return;
+        }
+    }
+}
+
 void show_progress(const char* name) {
     if (!canvas_dc) return;  // command-line mode has nothing to draw on
     fill_rect(2, 30, client_width - 2, 148, 0x303030);
@@ -120,7 +131,7 @@ void sweep_pattern(const char* pattern) {
         pump();
         if (stop_requested()) break;
         strcpy(source_path, path);
-        clean_file();
+        clean_when_free();
         yield_1ms();
     } while (FindNextFileW(find, &entry));
     FindClose(find);

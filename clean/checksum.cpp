@@ -1,7 +1,6 @@
-// The checksum of a reduced copy and the seal of the journal record that names it.
+// The checksum of a reduced copy, of each piece of a source, and of the record of a replacement.
 #include "clean/clean.h"
 
-#include <cstddef>
 #include <cstring>
 
 // Four lanes of a running sum and a sum of running sums over 8-byte words: two additions per
@@ -53,25 +52,4 @@ uint64_t checksum64(const unsigned char* data, size_t size) {
     checksum_start(&sum);
     checksum_add(&sum, data, size);
     return checksum_end(sum);
-}
-
-static const char record_magic[8] = {'b', 'r', 'i', 'n', 'q', 'J', '1', '\0'};
-
-static uint64_t record_sum(const JournalRecord& record) {
-    return checksum64(reinterpret_cast<const unsigned char*>(&record), offsetof(JournalRecord, record_checksum));
-}
-
-void seal_journal_record(JournalRecord* record) {
-    memcpy(record->magic, record_magic, sizeof record_magic);
-    record->record_checksum = record_sum(*record);
-}
-
-bool journal_record_sound(const JournalRecord& record) {
-    if (memcmp(record.magic, record_magic, sizeof record_magic) != 0) return false;
-    if (record.record_checksum != record_sum(record)) return false;
-    // Bounds a sound record holds anyway; a copy never outgrows the source by much.
-    bool ends = false;
-    for (wchar_t c : record.source) ends = ends || c == L'\0';
-    return ends && record.source[0] != L'\0' && record.old_size <= uint64_t(max_source_size) &&
-           record.copy_length > 0 && record.copy_length <= uint64_t(max_copy_size);
 }

@@ -1,9 +1,10 @@
 // Cleaning one file in place: the WorkBuffer, the batch counters, the three format filters.
-// Everything here but clean_file is portable: no Windows headers.
+// Everything here down to the Windows section is portable: no Windows headers.
 #pragma once
 #include <cstdint>
 #include <cstddef>
 #include <cstdio>
+#include <vector>
 
 enum { path_size = 260 };  // 259 bytes and the terminator, the ANSI path limit
 
@@ -17,6 +18,9 @@ struct WorkBuffer {
 // reduced copy was written, or a complete reduced copy now stands at temp_path.
 enum Reduction { not_recognised, no_copy, complete_copy };
 
+// A kill or a power cut leaves each piece of this size of a file either old or new.
+constexpr size_t piece_bytes = 4096;
+
 extern WorkBuffer work_buffer;          // shared by clean_file and every filter
 extern char source_path[path_size];     // the file being cleaned
 extern char temp_path[path_size];       // where the reduced copy goes: a fixed name beside the program or in the user's temporary folder
@@ -25,12 +29,15 @@ extern unsigned char head_bytes[10];    // first bytes of the source: 4, or 10 f
 extern uint8_t jpeg_is_exif;            // 1 when the JPEG's first segment says "Exif"
 extern FILE* source_stream;             // the source while its filter reads it
 extern FILE* temp_stream;               // the reduced copy while a filter writes it
-extern int64_t copy_size;               // bytes the last filter wrote to temp_path
+extern int64_t copy_size;               // bytes of the reduced copy so far, assembled at the WorkBuffer's start as they are written
 extern int32_t target_count;            // files of this batch recognised as PNG, PSD or JPEG
 extern int32_t changed_count;           // files of this batch whose source was replaced
+extern std::vector<uint64_t> source_pieces;  // checksum64 of each piece of the source, taken as the filter reads it
+extern uint64_t cut_sums[2];            // the source's piece that the copy's end falls in: its bytes before that end, and after
 
 constexpr int32_t max_source_size = 1000000000;  // larger files are left alone
-constexpr int32_t max_copy_size = max_source_size + 18;  // a copy outgrows its source by a JFIF segment at most
+constexpr int32_t max_growth = 18;               // a copy outgrows its source by a JFIF segment at most
+constexpr int32_t max_copy_size = max_source_size + max_growth;
 constexpr int32_t min_work_buffer = 2000000;     // spares re-allocation for small files
 
 void allocate_work_buffer(int32_t size);
@@ -39,13 +46,14 @@ void release_work_buffer();
 
 // Each filter reads source_stream, writes temp_path and closes temp_stream; true only when
 // the reduced copy is complete (every read delivered what the format promised, every write
-// and the close succeeded).
+// and the close succeeded). The copy stands whole in the WorkBuffer too.
 bool filter_png();
 bool filter_jpeg();
 bool filter_psd();
 
 // Opens source_path (of source_size bytes), recognises it by its head bytes and runs its
-// filter; raises target_count for a recognised file. Leaves source_stream closed.
+// filter; raises target_count for a recognised file. A complete copy comes with the sums of
+// every piece of the source. Leaves source_stream closed.
 Reduction reduce_source();
 
 // Big-endian numbers of the file formats.
@@ -54,17 +62,27 @@ inline uint32_t read_be32(const unsigned char* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
-// Single-block transfers of the standard streams; false when less than n bytes moved.
+// Single-block transfers of the standard streams; false when less than n bytes moved. A block
+// written goes to the copy's end in the WorkBuffer first, unless it was read there.
 bool read_block(void* to, uint32_t n);
+bool skip_block(uint32_t n);
 bool write_block(const void* from, uint32_t n);
+// Where the next block of the copy goes, and whether n more bytes fit there.
+inline unsigned char* copy_end() { return work_buffer.data + copy_size; }
+inline bool copy_has_room(int64_t n) { return copy_size + n <= work_buffer.capacity; }
 // Measured under Wine: 4 KiB costs PNG a system call per chunk; 256 KiB costs JPEG its copies
 // through the buffer around the one large read of the scan.
 constexpr size_t stream_buffer_size = 64 * 1024;
 // fopen with a stream buffer of stream_buffer_size bytes.
 FILE* open_stream(const char* path, const char* mode);
+// source_path from its start, its pieces summed anew.
+bool open_source_stream();
 bool open_temp_stream();
-// Closes temp_stream and records copy_size; true when complete and everything reached the file.
+// Closes temp_stream; true when complete and everything reached the file.
 bool close_temp_stream(bool complete);
+// After a complete copy: the source's pieces that the filter passed over summed too, and
+// cut_sums; false unless the sums cover exactly source_size bytes.
+bool sum_whole_source();
 
 // A 64-bit checksum taken piece by piece, every piece but the last a multiple of 32 bytes long.
 struct Checksum {
@@ -79,63 +97,128 @@ uint64_t checksum_end(const Checksum& sum);
 // The same of one block.
 uint64_t checksum64(const unsigned char* data, size_t size);
 
-enum { journal_path_size = 1024 };  // UTF-16 units for a source's full path in the journal
+enum { record_path_size = 1024 };  // UTF-16 units for a source's full path in a record
 
-// A replacement in progress, written beside temp_path before the first byte goes over the
-// source, deleted once it is done: enough for the next start to finish it after a kill.
-struct JournalRecord {
-    char magic[8];                      // the layout of this record
-    uint64_t copy_length;               // bytes of the reduced copy at temp_path
-    uint64_t copy_checksum;             // checksum64 of those bytes
-    uint64_t old_size;                  // the source's size before cleaning
-    uint64_t creation_time;             // the source's times before cleaning, as FILETIME counts
+// A replacement under way: written, with the sums of the old source's pieces before it, after
+// the copy in the temporary file before the first byte goes over the source; the temporary
+// file's deletion is the commit. A replacement that has to wait keeps it in a file of its own.
+struct RecordTail {
+    char magic[8];                     // the layout of this record
+    uint64_t copy_length;              // bytes of the reduced copy
+    uint64_t copy_checksum;            // checksum64 of those bytes
+    uint64_t old_size;                 // the source's size before cleaning
+    uint64_t pieces_checksum;          // checksum64 of the pieces' sums before this tail
+    uint64_t cut_sums[2];              // as cut_sums, for a copy shorter than the source
+    uint64_t creation_time;            // the source's times before cleaning, as FILETIME counts
     uint64_t last_write_time;
-    uint64_t file_index;                // the file system's number of the source: the same file after a kill
-    wchar_t source[journal_path_size];  // a full path that opens the source again, NUL-ended
-    uint64_t record_checksum;           // of everything above: a torn record is never believed
+    wchar_t source[record_path_size];  // a full path that opens the source again, NUL-ended
+    wchar_t kept[path_size];           // a waiting copy's file name beside the record; empty in the temporary file
+    uint64_t record_checksum;          // of everything above: a torn record is never believed
 };
-// Stamps the magic and the record's own checksum.
-void seal_journal_record(JournalRecord* record);
-// Whether a record read back is whole and within the bounds a real one keeps.
-bool journal_record_sound(const JournalRecord& record);
+// Pieces of a file of `size` bytes.
+inline uint64_t pieces_of(uint64_t size) { return (size + piece_bytes - 1) / piece_bytes; }
+// Stamps the magic and the checksums of the record and of the pieces' sums.
+void seal_record(RecordTail* tail, const uint64_t* pieces);
+// Whether a tail read back is whole and within the bounds a real one keeps; its pieces' sums
+// are checked once read, with pieces_sound.
+bool record_sound(const RecordTail& tail);
+bool pieces_sound(const RecordTail& tail, const uint64_t* pieces);
+// Whether a file of `size` bytes can be the recorded source as a kill or a power cut during
+// its replacement left it: the old size, the copy's, or between them while it grew.
+bool size_left_by_replacement(const RecordTail& tail, uint64_t size);
+// Whether piece `index` of that file, `now` (its bytes up to the old size or the file's end),
+// holds the old bytes, the copy's, or the copy's start with the old bytes after it.
+bool piece_left_by_replacement(const RecordTail& tail, const uint64_t* pieces, const unsigned char* copy,
+                               uint64_t index, const unsigned char* now, size_t now_length);
 
 // Windows only from here on.
 
 // What became of a reduced copy that was to replace its source.
 enum Replacement {
     refused,   // the source is as it was; the copy at temp_path is to be deleted
-    replaced,  // the source is the copy; temp_path and the journal are gone
-    kept       // the copy moved aside beside temp_path, or stays there as the only whole image
+    replaced,  // the source is the copy, on the disk, and temp_path is gone
+    kept       // the copy waits beside temp_path for its source, or stays there as the only whole image
 };
 
-extern uint64_t first_size;     // the source's size when it was first opened
-extern bool copy_kept_at_temp;  // the only whole image stands at temp_path: nothing more is cleaned
+// A file that holds a record, or a copy, as it was read back.
+enum ReadState { file_missing, file_unreadable, file_unsound, file_sound };
+
+constexpr uint64_t scratch_bytes = 1 << 20;  // after a copy checked in the WorkBuffer: room to read a source back
+
+extern RecordTail record;               // the replacement in hand, or the one a later start finishes
+extern bool temp_busy;                  // the last clean_file found temp_path in another process's hands
+extern char temp_folders[2][path_size]; // where temp_path may go, in turn: the program's folder, the user's temporary folder
 
 // Cleans source_path in place and puts its file times back. One process at a time cleans
-// through a temporary path; others wait for the file in hand.
+// through a temporary path; while another has its file in hand, this sets temp_busy and
+// returns, to be called again once wait_for_temp has waited.
 void clean_file();
-
-// Takes temp_path's machine-wide mutex, waiting while another process cleans through it and
-// pumping meanwhile; false when the batch was stopped. The first time in this process, and
-// when the mutex was abandoned, an interrupted replacement at temp_path is finished first.
-bool take_lock();
-// The same without waiting: false when another process holds it.
-bool take_lock_if_free();
-// Lets the mutex go, unless the only whole image stands at temp_path.
-void release_lock();
-// At a start and at the end of a batch: what a journal beside temp_path records is finished
-// and the emptied journal goes, if the mutex is free at once; its holder sees to both otherwise.
-void tidy_journal();
+// Waits up to 100 ms for temp_path's mutex, less when a message arrives; taken, it is kept
+// for the next clean_file.
+void wait_for_temp();
+// Lets temp_path's mutex go, unless the only whole image of a source stands at temp_path.
+void release_temp();
+// At a start: what interrupted replacements left beside either folder of temp_folders is
+// finished, where no other process holds it.
+void finish_pending_if_free();
+// temp_path in the first of temp_folders that takes a file; where none does, beside the program
+// as far as it can be named.
+void choose_temp_path();
 // The machine-wide name of temp_path's mutex, the same for every spelling of its folder (its
 // long form, upper-cased, hashed); false when temp_path has no folder.
 bool temp_lock_name(wchar_t* name, size_t name_size);
 
-// The source's size and times, taken with exclusive access into first_size and the saved times.
-bool take_size_and_times();
-// Puts the saved times back on a source that was not replaced, unless another program saved it.
-void put_times_back();
-// Puts the complete reduced copy at temp_path over source_path, journalled.
+// Between the files of clean/. A void* is a Windows file handle.
+
+// temp_path's mutex taken without waiting.
+bool take_lock();
+// Whether what was left beside temp_path is still to be looked at, once: this process had not
+// looked there since it took the mutex first, or since a holder died with it.
+bool leftovers_unchecked();
+// temp_path taken, in the other folder where leftovers block this one.
+bool take_temp();
+// The mutex stays with this process until it ends.
+void keep_lock();
+// This process cleans no more through temp_path's folder.
+void block_temp_folder();
+// What a replacement cut short left beside temp_path: waiting records, then the temporary file.
+void finish_pending();
+// Whether source_path waits for its replacement to be finished, or is such a waiting copy.
+bool is_waiting_source();
+// The recorded source and its copy at `kept` noted as waiting, or forgotten.
+void note_waiting(const wchar_t* kept, bool waits);
+// temp_path in UTF-16.
+bool wide_temp_path(wchar_t* temp);
+// `name` in the folder of the path `beside`; false when it would not fit a path.
+bool beside(const wchar_t* beside, const wchar_t* name, wchar_t* path);
+// The copy at temp_path, with its record, set aside to wait for its source.
+Replacement keep_waiting();
+// Deletes temp_path, waiting a moment for another program that holds it.
+void delete_temp();
+// The source, opened for writing, if it is still of the size and last-write time it was first
+// read with; else INVALID_HANDLE_VALUE.
+void* open_unchanged_source();
+// Puts the complete reduced copy, assembled in the WorkBuffer, over source_path.
 Replacement replace_source();
-// Finishes the replacement that the journal beside temp_path records, if there is one; without
-// one, a file left at temp_path is stale and goes.
-void finish_interrupted_replacement();
+// The recorded replacement finished over its source, if that file is still the source as the
+// cut left it; the copy stands checked in the WorkBuffer. False while it must wait.
+bool finish_source();
+bool cut_file(const wchar_t* path, uint64_t length);
+// The times the source had before cleaning, put back on it.
+bool put_recorded_times(void* file);
+// After the copy at temp_path: the record of the replacement in hand, on the disk with the copy;
+// temp_path stays open until the commit deletes it, or close_temp_file lets it go.
+bool append_record();
+bool commit_replacement();
+void close_temp_file();
+// A waiting replacement's record in a new file of its own, on the disk; false when the name is taken.
+bool write_waiting_record(const wchar_t* path);
+// The record at a file's end into record and source_pieces; with_copy, the temporary file's
+// copy before it into the WorkBuffer, checked.
+ReadState read_record(const wchar_t* path, bool with_copy);
+// A waiting copy into the WorkBuffer, checked against record; its length on disk.
+ReadState read_kept_copy(const wchar_t* path, uint64_t* length);
+// Whether to try again: another program held the file for a moment; about a second in all.
+bool held_for_a_moment(int* tries);
+bool write_at(void* file, uint64_t at, const void* data, uint64_t size);
+bool read_at(void* file, uint64_t at, void* data, uint64_t size);

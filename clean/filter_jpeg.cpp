@@ -23,15 +23,15 @@ static bool is_adobe_segment(unsigned char m1, const unsigned char* body, uint32
     return m1 == 0xEE && body_length >= 5 && memcmp(body, "Adobe", 5) == 0;
 }
 
-// SOI and the first segment, whose first ten bytes are already in the WorkBuffer.
+// SOI and the first segment, whose first ten bytes are already in the WorkBuffer. An Exif
+// segment's rest is read past the fixed head and dropped there.
 static bool copy_first_segment(int64_t* position) {
-    unsigned char* b = work_buffer.data;
     uint32_t length = read_be16(head_bytes + 4);
     if (length < 6) return false;  // shorter than its own length and identifier fields
     uint32_t rest = length - 6;
-    if (10 + int64_t(rest) > source_size) return false;
-    bool ok = jpeg_is_exif ? write_block(jfif_head, 10) && read_block(b, rest) && write_block(jfif_rest, 10)
-                           : write_block(head_bytes, 10) && read_block(b, rest) && write_block(b, rest);
+    if (10 + int64_t(rest) > source_size || !copy_has_room(10 + int64_t(rest))) return false;
+    bool ok = jpeg_is_exif ? write_block(jfif_head, 10) && read_block(copy_end(), rest) && write_block(jfif_rest, 10)
+                           : write_block(head_bytes, 10) && read_block(copy_end(), rest) && write_block(copy_end(), rest);
     *position = int64_t(length) + 4;
     return ok;
 }
@@ -49,17 +49,20 @@ static bool read_marker(int64_t* position, unsigned char* m) {
 
 static bool copy_rest_of_file(const unsigned char* m, int64_t position) {
     uint32_t tail = uint32_t(source_size - position);
-    return write_block(m, 2) && read_block(work_buffer.data, tail) && write_block(work_buffer.data, tail);
+    if (!write_block(m, 2) || !copy_has_room(tail)) return false;
+    return read_block(copy_end(), tail) && write_block(copy_end(), tail);
 }
 
-// One segment after its marker: two length bytes and the body, kept or dropped.
+// One segment after its marker, read to the copy's end: two length bytes and the body, kept
+// there or dropped.
 static bool copy_segment(const unsigned char* m, int64_t* position) {
-    unsigned char* b = work_buffer.data;
+    unsigned char* b = copy_end();
+    if (source_size - *position < 2 || !copy_has_room(4)) return false;
     b[0] = m[0];
     b[1] = m[1];
-    if (source_size - *position < 2 || !read_block(b + 2, 2)) return false;
+    if (!read_block(b + 2, 2)) return false;
     uint32_t length = read_be16(b + 2);
-    if (length < 2 || length > source_size - *position) return false;
+    if (length < 2 || length > source_size - *position || !copy_has_room(length + 2)) return false;
     uint32_t body_length = length - 2;
     if (!read_block(b + 4, body_length)) return false;
     *position += length;

@@ -17,17 +17,17 @@ static bool is_dropped(const unsigned char* type) {
         || type_is(type, "cHRM");   // chromaticities
 }
 
-// One chunk from the buffer's start: header, data and CRC read and written in one piece each.
-// Sets *last when the chunk was IEND or ended the file.
+// One chunk read to the copy's end: header, data and CRC read in one piece each, and kept there
+// unless it is dropped. Sets *last when the chunk was IEND or ended the file.
 static bool copy_chunk(int64_t* consumed, bool* last) {
-    unsigned char* b = work_buffer.data;
+    unsigned char* b = copy_end();
     int64_t left = source_size - *consumed;
-    if (left < chunk_overhead) return false;  // stray bytes, or a cut-off chunk header
+    if (left < chunk_overhead || !copy_has_room(chunk_overhead)) return false;  // stray bytes, or a cut-off chunk header
     if (!read_block(b, 8)) return false;
     uint32_t length = read_be32(b);
     if (length > max_chunk_length) return false;
     int64_t total = int64_t(length) + chunk_overhead;
-    if (total > left || total > work_buffer.capacity) return false;
+    if (total > left || !copy_has_room(total)) return false;
     if (!read_block(b + 8, length + 4)) return false;
     if (!is_dropped(b + 4) && !write_block(b, uint32_t(total))) return false;
     *consumed += total;
@@ -43,5 +43,5 @@ bool filter_png() {
     bool last = false;
     while (ok && !last) ok = copy_chunk(&consumed, &last);
     // A copy without a single chunk is no image, and it would not clean to itself.
-    return close_temp_stream(ok && ftell(temp_stream) > signature_size);
+    return close_temp_stream(ok && copy_size > signature_size);
 }

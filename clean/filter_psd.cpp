@@ -2,7 +2,6 @@
 // Pass 1 measures the kept blocks from their sizes alone; pass 2 writes front to back.
 #include "clean/clean.h"
 
-constexpr int32_t piece_size = 16 * 1024 * 1024;   // the bulk moves through the buffer in these
 constexpr uint32_t max_length = 0x7FFFFFFF;        // sizes are signed 32-bit in the format
 constexpr int64_t header_size = 26;                // signature to colour mode
 constexpr int64_t min_block = 12;                  // signature, ID, empty name, size
@@ -55,10 +54,6 @@ static bool is_kept(const BlockShape& shape, const unsigned char* data) {
     return is_kept_id(shape.id);
 }
 
-static bool skip_bytes(uint32_t n) {
-    return n == 0 || fseek(source_stream, long(n), SEEK_CUR) == 0;
-}
-
 // Reads the block head into `to` (at most 266 bytes); *left is what remains of the section.
 static bool read_block_head(unsigned char* to, int64_t left, BlockShape* shape) {
     if (left < min_block || !read_block(to, 7)) return false;
@@ -83,51 +78,47 @@ static int64_t rest_size(const PsdLayout& layout) {
     return source_size - (header_size + 4 + int64_t(layout.colour_data) + 4 + layout.section);
 }
 
-// Pass 1: the new section length and the largest block data, without reading any data.
-static bool measure(PsdLayout* layout, uint32_t* kept_total, uint32_t* largest) {
+// Pass 1: the new section length, without reading any data.
+static bool measure(PsdLayout* layout, uint32_t* kept_total) {
     unsigned char* b = work_buffer.data;
     unsigned char length[4];
-    if (!read_layout(layout) || !skip_bytes(layout->colour_data) || !read_block(length, 4)) return false;
+    if (!read_layout(layout) || !skip_block(layout->colour_data) || !read_block(length, 4)) return false;
     layout->section = read_be32(length);
     if (layout->section > max_length || rest_size(*layout) < 0) return false;
     *kept_total = 0;
-    *largest = piece_size;
     for (int64_t position = 0; position < layout->section;) {
         BlockShape shape;
         if (!read_block_head(b, layout->section - position, &shape)) return false;
         uint32_t peek = shape.id == version_info && shape.data > merged_flag_at ? merged_flag_at + 1 : 0;
-        if (!read_block(b + shape.head, peek) || !skip_bytes(shape.data - peek)) return false;
+        if (!read_block(b + shape.head, peek) || !skip_block(shape.data - peek)) return false;
         position += shape.head + shape.data;
-        if (shape.data > *largest) *largest = shape.data;
         if (is_kept(shape, b + shape.head)) *kept_total += shape.head + shape.data;
     }
     return true;
 }
 
+// Read to the copy's end and kept there: nothing but dropped blocks needs more room than the
+// source has.
 static bool copy_bytes(int64_t n) {
-    unsigned char* b = work_buffer.data;
-    for (; n > 0; n -= piece_size) {
-        uint32_t piece = uint32_t(n < piece_size ? n : piece_size);
-        if (!read_block(b, piece) || !write_block(b, piece)) return false;
-    }
-    return true;
+    return copy_has_room(n) && read_block(copy_end(), uint32_t(n)) && write_block(copy_end(), uint32_t(n));
 }
 
 // Pass 2: header, colour data, the new section length, the kept blocks, then the rest. The
 // source was opened anew, so it may have changed since pass 1: the copy counts only when this
 // pass meets the lengths and the kept blocks that pass 1 measured, and the file's end after the rest.
 static bool write_copy(const PsdLayout& layout, uint32_t kept_total) {
-    unsigned char* b = work_buffer.data;
-    if (!read_block(b, header_size + 4) || read_be32(b + header_size) != layout.colour_data) return false;
-    if (!write_block(b, header_size + 4) || !copy_bytes(layout.colour_data) || !read_block(b, 4)) return false;
-    if (read_be32(b) != layout.section) return false;
-    unsigned char length[4] = {uint8_t(kept_total >> 24), uint8_t(kept_total >> 16), uint8_t(kept_total >> 8),
-                               uint8_t(kept_total)};
-    if (!write_block(length, 4)) return false;
+    unsigned char length[4];
+    if (!copy_bytes(header_size + 4) || read_be32(copy_end() - 4) != layout.colour_data) return false;
+    if (!copy_bytes(layout.colour_data) || !read_block(length, 4) || read_be32(length) != layout.section) return false;
+    unsigned char kept_length[4] = {uint8_t(kept_total >> 24), uint8_t(kept_total >> 16), uint8_t(kept_total >> 8),
+                                    uint8_t(kept_total)};
+    if (!write_block(kept_length, 4)) return false;
     uint32_t kept_written = 0;
     for (int64_t position = 0; position < layout.section;) {
         BlockShape shape;
-        if (!read_block_head(b, layout.section - position, &shape)) return false;
+        unsigned char* b = copy_end();
+        if (!copy_has_room(layout.section - position) || !read_block_head(b, layout.section - position, &shape))
+            return false;
         if (!read_block(b + shape.head, shape.data)) return false;
         position += shape.head + shape.data;
         if (!is_kept(shape, b + shape.head)) continue;
@@ -140,15 +131,12 @@ static bool write_copy(const PsdLayout& layout, uint32_t kept_total) {
 bool filter_psd() {
     PsdLayout layout;
     uint32_t kept_total = 0;
-    uint32_t largest = 0;
-    bool measured = measure(&layout, &kept_total, &largest);
+    bool measured = measure(&layout, &kept_total);
     fclose(source_stream);
     source_stream = nullptr;
     if (!measured) return false;
-    ensure_work_buffer(int32_t(largest + 1024));
-    if (!work_buffer.data) return false;
-    source_stream = open_stream(source_path, "rb");
-    if (!source_stream) return false;
+    ensure_work_buffer(source_size);
+    if (!work_buffer.data || !open_source_stream()) return false;
     if (!open_temp_stream()) return false;
     return close_temp_stream(write_copy(layout, kept_total));
 }

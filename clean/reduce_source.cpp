@@ -14,34 +14,8 @@ int64_t copy_size;
 int32_t target_count;
 int32_t changed_count;
 
-bool read_block(void* to, uint32_t n) {
-    return n == 0 || fread(to, n, 1, source_stream) == 1;
-}
-
-bool write_block(const void* from, uint32_t n) {
-    return n == 0 || fwrite(from, n, 1, temp_stream) == 1;
-}
-
-// Chunks and segments are small: a large stream buffer spares a system call for each of them.
-FILE* open_stream(const char* path, const char* mode) {
-    FILE* stream = fopen(path, mode);
-    if (stream) setvbuf(stream, nullptr, _IOFBF, stream_buffer_size);
-    return stream;
-}
-
-bool open_temp_stream() {
-    temp_stream = open_stream(temp_path, "wb");
-    return temp_stream != nullptr;
-}
-
-// A copy counts only when everything reached the file, buffered bytes included.
-bool close_temp_stream(bool complete) {
-    long written = ftell(temp_stream);
-    copy_size = written;
-    bool closed = fclose(temp_stream) == 0 && written >= 0;
-    temp_stream = nullptr;
-    return complete && closed;
-}
+std::vector<uint64_t> source_pieces;
+uint64_t cut_sums[2];
 
 static bool head_is(const char* bytes, int from, int count) {
     return memcmp(head_bytes + from, bytes, count) == 0;
@@ -62,7 +36,7 @@ static Reduction recognise_jpeg() {
     if (head_is("JFIF", 6, 4)) jpeg_is_exif = 0;
     else if (head_is("Exif", 6, 4)) jpeg_is_exif = 1;
     else return not_recognised;
-    ensure_work_buffer(source_size);
+    ensure_work_buffer(source_size + max_growth);
     return run_filter(filter_jpeg, 10);
 }
 
@@ -84,9 +58,9 @@ static Reduction recognise() {
 }
 
 Reduction reduce_source() {
-    source_stream = open_stream(source_path, "rb");
-    if (!source_stream) return not_recognised;
+    if (!open_source_stream()) return not_recognised;
     Reduction result = recognise();
+    if (result == complete_copy && !(source_stream && sum_whole_source())) result = no_copy;
     if (source_stream) fclose(source_stream);
     source_stream = nullptr;
     // A filter that gave up may have left part of a copy; it must never be taken for one.

@@ -1,7 +1,7 @@
 // One cleaning at a time per temporary path, across processes: a named mutex, made once per
-// path, taken for each file.
+// path, taken for each file. Whoever takes it first in a process, or after a holder died,
+// finishes what an interrupted replacement left beside the temporary path.
 #include "clean/clean.h"
-#include "batch/batch.h"
 
 #include <windows.h>
 
@@ -11,7 +11,10 @@
 
 static HANDLE temp_lock;             // the machine-wide mutex of temp_path
 static char locked_path[path_size];  // the temp_path that temp_lock guards
-static bool lock_is_new;             // not yet taken in this process: its journal is unchecked
+static bool lock_is_new;             // not yet taken in this process
+static bool unchecked;               // taken first in this process, or from a holder that died: leftovers unchecked
+static bool lock_owned;              // this process holds temp_lock
+static bool lock_kept;               // held until the process ends: the only whole image of a source stands at temp_path
 
 // FNV-1a over temp_path with its folder in long form, upper-cased: one value for every spelling.
 static bool temp_path_hash(uint64_t* hash) {
@@ -56,8 +59,12 @@ static HANDLE create_lock(const wchar_t* name) {
 // must go on holding is never closed: the mutex would vanish with its last handle.
 static bool find_lock() {
     if (temp_lock && strcmp(locked_path, temp_path) == 0) return true;
-    if (temp_lock && !copy_kept_at_temp) CloseHandle(temp_lock);
+    release_temp();
+    if (temp_lock && !lock_kept) CloseHandle(temp_lock);
     temp_lock = nullptr;
+    lock_kept = false;
+    lock_owned = false;
+    unchecked = false;
     uint64_t hash = 0;
     if (!temp_path_hash(&hash)) return false;
     // Where the global namespace is closed to this process, its own session's still serves.
@@ -73,30 +80,39 @@ static bool find_lock() {
 }
 
 // Taken: a holder that died, or one before this process's first look, may have left a
-// replacement half done, which comes before anything else.
+// replacement part-way, which comes before anything else.
 static bool taken(DWORD woke) {
     if (woke != WAIT_OBJECT_0 && woke != WAIT_ABANDONED_0) return false;
-    if (lock_is_new || woke == WAIT_ABANDONED_0) finish_interrupted_replacement();
+    lock_owned = true;
+    unchecked = unchecked || lock_is_new || woke == WAIT_ABANDONED_0;
     lock_is_new = false;
     return true;
 }
 
-// Messages go on to the usual pump while another process has its file in hand, so that the
-// window paints and Escape or quit stop the batch.
+bool leftovers_unchecked() {
+    bool was = unchecked;
+    unchecked = false;
+    return was;
+}
+
 bool take_lock() {
+    if (lock_owned && strcmp(locked_path, temp_path) == 0) return true;
     if (!find_lock()) return false;
-    if (taken(WaitForSingleObject(temp_lock, 0))) return true;
-    for (;;) {
-        DWORD woke = MsgWaitForMultipleObjectsEx(1, &temp_lock, 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (taken(woke)) return true;
-        if (woke == WAIT_FAILED) return false;
-        if (woke == WAIT_OBJECT_0 + 1) pump();
-        if (stop_requested()) return false;
-    }
+    DWORD woke = WaitForSingleObject(temp_lock, 0);
+    temp_busy = woke == WAIT_TIMEOUT;
+    return taken(woke);
 }
 
-void release_lock() {
-    if (!copy_kept_at_temp) ReleaseMutex(temp_lock);
+// Taken here, the mutex stays with this process for the next clean_file.
+void wait_for_temp() {
+    if (lock_owned || !find_lock()) return;
+    taken(MsgWaitForMultipleObjectsEx(1, &temp_lock, 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE));
 }
 
-bool take_lock_if_free() { return find_lock() && taken(WaitForSingleObject(temp_lock, 0)); }
+void keep_lock() { lock_kept = true; }
+
+void release_temp() {
+    if (!lock_owned || lock_kept) return;
+    ReleaseMutex(temp_lock);
+    lock_owned = false;
+}

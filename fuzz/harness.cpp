@@ -1,5 +1,6 @@
 #include "fuzz/harness.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -52,7 +53,15 @@ Reduction reduce_bytes(const Bytes& source, Bytes* copy) {
     struct stat status;
     bool temp_left = stat(temp_path, &status) == 0;
     require(temp_left == (result == complete_copy), "a temporary file only for a complete copy");
-    if (result == complete_copy) *copy = read_bytes(temp_path);
+    if (result == complete_copy) {
+        *copy = read_bytes(temp_path);
+        require(Bytes(work_buffer.data, work_buffer.data + copy_size) == *copy, "the copy assembled as written");
+        require(source_pieces.size() == pieces_of(source.size()), "every piece of the source summed");
+        for (size_t at = 0; at < source.size(); at += piece_bytes)
+            require(source_pieces[at / piece_bytes] ==
+                        checksum64(source.data() + at, std::min(piece_bytes, source.size() - at)),
+                    "each piece's sum");
+    }
     remove(temp_path);
     return result;
 }

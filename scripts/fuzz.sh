@@ -14,8 +14,8 @@ case "$target" in png|jpeg|psd|emblem) ;; *) echo "unknown target: $target" >&2;
 out=build/fuzz
 binary=$out/fuzz_$target
 mkdir -p "$out/corpus-$target" "$out/seeds-$target" "$out/artifacts-$target"
-sources=(clean/work_buffer.cpp clean/reduce_source.cpp clean/filter_png.cpp clean/filter_jpeg.cpp
-         clean/filter_psd.cpp fuzz/harness.cpp "fuzz/fuzz_$target.cpp")
+sources=(clean/work_buffer.cpp clean/reduce_source.cpp clean/streams.cpp clean/filter_png.cpp clean/filter_jpeg.cpp
+         clean/filter_psd.cpp clean/checksum.cpp fuzz/harness.cpp "fuzz/fuzz_$target.cpp")
 [ "$target" = emblem ] && sources=(emblem/decode.cpp fuzz/fuzz_emblem.cpp)
 stale=0
 [ -x "$binary" ] || stale=1

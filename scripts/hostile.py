@@ -23,7 +23,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import images  # noqa: E402
 
 TEMP_NAME = "xtmp_7x91x4vnq.xxxx"
-JOURNAL_NAME = "xtmp_7x91x4vnq.jrnl"
 BATCH = 250
 
 
@@ -231,11 +230,10 @@ def main():
         if code != 0:
             counts["abnormal exits"] += 1
             print(f"batch {b}: brinq.exe ended with {code}")
-        for left in (TEMP_NAME, JOURNAL_NAME):
-            if os.path.exists(os.path.join(bin_folder, left)):
-                counts["temporary files left"] += 1
-                print(f"batch {b}: {left} left")
-                os.remove(os.path.join(bin_folder, left))
+        for left in set(os.listdir(bin_folder)) - {"brinq.exe"}:
+            counts["temporary files left"] += 1
+            print(f"batch {b}: {left} left")
+            os.remove(os.path.join(bin_folder, left))
         for name in batch:
             with open(os.path.join(folder, name), "rb") as f:
                 now = f.read()

@@ -120,14 +120,11 @@ static void close_from_system(HWND window) {
     PostMessageA(window, WM_NULL, 0, 0);  // a close sent from another thread leaves GetMessageA waiting
 }
 
-// The session ends after this message, or was called off; then the window works on as before.
-static void end_session(bool ending) {
-    if (ending) {
-        quit_requested = 1;
-        running = 0;
-    } else if (running) {
-        quit_requested = 0;
-    }
+// A logoff or a shutdown stops a batch as quit does once the session really ends: asked
+// first, the window lets it go ahead, and a logoff called off then never stops anything.
+static void end_session() {
+    quit_requested = 1;
+    running = 0;
 }
 
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM w, LPARAM l) {
@@ -141,10 +138,9 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM w, LPARAM l) {
         close_from_system(window);
         return 0;
     case WM_QUERYENDSESSION:
-        quit_requested = 1;  // a logoff or a shutdown stops a batch as quit does, and may go ahead
         return TRUE;
     case WM_ENDSESSION:
-        end_session(w != 0);
+        if (w) end_session();
         return 0;
     case WM_DESTROY:
         running = 0;

@@ -1,5 +1,6 @@
 #include "tests/core/fixture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cctype>
 #include <cstring>
@@ -91,6 +92,13 @@ Bytes psd_file(const Bytes& colour_data, const Bytes& section, const Bytes& rest
            rest;
 }
 
+static std::vector<uint64_t> piece_sums(const Bytes& bytes) {
+    std::vector<uint64_t> pieces;
+    for (size_t at = 0; at < bytes.size(); at += piece_bytes)
+        pieces.push_back(checksum64(bytes.data() + at, std::min(piece_bytes, bytes.size() - at)));
+    return pieces;
+}
+
 Reduced reduce(const Bytes& source) {
     fs::path folder = scratch_folder();
     fs::path source_file = folder / "source.img";
@@ -101,7 +109,12 @@ Reduced reduce(const Bytes& source) {
     source_size = int32_t(source.size());
     if (work_buffer.capacity < min_work_buffer) allocate_work_buffer(min_work_buffer);
     Reduced reduced{reduce_source(), {}, fs::exists(temp_file)};
-    if (reduced.result == complete_copy) reduced.copy = read_file(temp_file);
+    if (reduced.result == complete_copy) {
+        reduced.copy = read_file(temp_file);
+        // What the replacement writes and records: the copy as assembled, every piece of the source.
+        EXPECT_EQ(Bytes(work_buffer.data, work_buffer.data + copy_size), reduced.copy);
+        EXPECT_EQ(source_pieces, piece_sums(source));
+    }
     fs::remove_all(folder);
     return reduced;
 }
@@ -110,6 +123,22 @@ Bytes reduced_copy(const Bytes& source) {
     Reduced r = reduce(source);
     EXPECT_EQ(r.result, complete_copy);
     return r.copy;
+}
+
+RecordTail record_of(const Bytes& old, const Bytes& copy, std::vector<uint64_t>* pieces) {
+    RecordTail tail;
+    memset(&tail, 0, sizeof tail);
+    tail.old_size = old.size();
+    tail.copy_length = copy.size();
+    tail.copy_checksum = checksum64(copy.data(), copy.size());
+    size_t start = copy.size() / piece_bytes * piece_bytes, end = std::min(start + piece_bytes, old.size());
+    if (copy.size() < old.size() && start < copy.size()) {
+        tail.cut_sums[0] = checksum64(old.data() + start, copy.size() - start);
+        tail.cut_sums[1] = checksum64(old.data() + copy.size(), end - copy.size());
+    }
+    *pieces = piece_sums(old);
+    seal_record(&tail, pieces->data());
+    return tail;
 }
 
 testing::AssertionResult left_alone(const Reduced& reduced) {

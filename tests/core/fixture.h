@@ -54,6 +54,9 @@ Reduced reduce(const Bytes& source);
 // The copy of a source that must come out complete.
 Bytes reduced_copy(const Bytes& source);
 
+// The record of a replacement of `old` by `copy`, sealed, and the sums of the old pieces.
+RecordTail record_of(const Bytes& old, const Bytes& copy, std::vector<uint64_t>* pieces);
+
 // The caller would leave the source as it was: no complete copy, nothing at temp_path.
 testing::AssertionResult left_alone(const Reduced& reduced);
 

@@ -6,9 +6,9 @@
 //   FAIL_WRITES_MODE   "once": the write after the cut one fails too, later ones go through;
 //                      "always": every later write fails
 //   FAIL_WRITES_NOTE   a file that gets one line per failed write
-//   FAIL_SEEKS         "end": the seek to an offset past the start (a longer copy's tail at the
-//                      source's old end) fails, and every seek after it; "back": that one
-//                      succeeds, and the seek back to the start fails, and every one after it
+//   FAIL_WRITES_AT     "tail": a write at an offset past the start (a longer copy's tail at the
+//                      source's old end) fails, and every write after it; "start": that one
+//                      goes through, and the write at the start fails, and every one after it
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -48,6 +48,16 @@ static ssize_t allowed(int fd, size_t n) {
     return failures == 1 && written < limit ? (ssize_t)(limit - written) : -1;
 }
 
+static int positioned_write_fails(off_t offset) {
+    static int past_start;  // the write at a later offset was met
+    const char* mode = getenv("FAIL_WRITES_AT");
+    if (!mode) return 0;
+    if (past_start) return 1;
+    if (offset == 0) return 0;
+    past_start = 1;
+    return strcmp(mode, "tail") == 0;
+}
+
 ssize_t write(int fd, const void* data, size_t n) {
     static ssize_t (*real)(int, const void*, size_t);
     if (!real) real = (ssize_t (*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
@@ -61,6 +71,10 @@ ssize_t write(int fd, const void* data, size_t n) {
 ssize_t pwrite(int fd, const void* data, size_t n, off_t at) {
     static ssize_t (*real)(int, const void*, size_t, off_t);
     if (!real) real = (ssize_t (*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite");
+    if (aims_at_path(fd) && positioned_write_fails(at)) {
+        errno = EIO;
+        return -1;
+    }
     ssize_t room = allowed(fd, n);
     if (room < 0) return -1;
     ssize_t done = real(fd, data, (size_t)room, at);
@@ -69,25 +83,3 @@ ssize_t pwrite(int fd, const void* data, size_t n, off_t at) {
 }
 
 ssize_t pwrite64(int fd, const void* data, size_t n, off_t at) { return pwrite(fd, data, n, at); }
-
-static int seek_fails(off_t offset) {
-    static int past_start;  // the seek to a later offset was met
-    const char* mode = getenv("FAIL_SEEKS");
-    if (!mode) return 0;
-    if (past_start) return 1;
-    if (offset == 0) return 0;
-    past_start = 1;
-    return strcmp(mode, "end") == 0;
-}
-
-off_t lseek(int fd, off_t offset, int whence) {
-    static off_t (*real)(int, off_t, int);
-    if (!real) real = (off_t (*)(int, off_t, int))dlsym(RTLD_NEXT, "lseek");
-    if (whence == SEEK_SET && aims_at_path(fd) && seek_fails(offset)) {
-        errno = EIO;
-        return -1;
-    }
-    return real(fd, offset, whence);
-}
-
-off_t lseek64(int fd, off_t offset, int whence) { return lseek(fd, offset, whence); }

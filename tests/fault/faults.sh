@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Faults of the file system around brinq.exe under Wine. Every case checks that the source
 # ends exactly as it was or as the complete reduced copy (or, when the copy over it failed
-# for good, that the complete copy was kept beside the program), that no temporary file
-# or journal is left, and that brinq.exe ended normally. Needs root: some cases mount small tmpfs
+# for good, that the complete copy waits beside the program with its record), that no
+# temporary file is left, and that brinq.exe ended normally. Needs root: some cases mount small tmpfs
 # folders, one of them read-only.
 #   tests/fault/faults.sh BRINQ_EXE REDUCE_FILE WORK_FOLDER
 set -uo pipefail
@@ -11,9 +11,10 @@ reduce=$(realpath "$2")
 work=$3
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 temp_name=xtmp_7x91x4vnq.xxxx
-journal_name=xtmp_7x91x4vnq.jrnl
+waiting_name=xtmp_7x91x4vnq.p001
 
 for mounted in "$work"/mnt-*; do mountpoint -q "$mounted" && umount "$mounted"; done
+[ -d "$work" ] && chattr -R -i "$work" 2>/dev/null
 rm -rf "$work"
 mkdir -p "$work"
 work=$(realpath "$work")
@@ -37,7 +38,7 @@ brinq() {
   [ $code = 0 ] || { echo "  brinq.exe ended with $code; Wine said:"; tail -5 "$work/wine.log"; }
   return $code
 }
-no_temp_left() { [ ! -e "$1/$temp_name" ] && [ ! -e "$1/$journal_name" ]; }
+no_temp_left() { [ ! -e "$1/$temp_name" ]; }
 mount_tmpfs() { mkdir -p "$1" && mount -t tmpfs -o "size=$2" tmpfs "$1"; }
 fill_up() { dd if=/dev/zero of="$1/filler" bs=4k >/dev/null 2>&1 || true; }
 
@@ -102,6 +103,7 @@ check "both copies failed" [ "$(wc -l <"$work/always.note")" = 3 ]
 check "the complete copy kept beside the program" same "$bin/photo (2).png" "$work/big.png.expected"
 check "an earlier kept copy untouched" [ "$(cat "$bin/photo (1).png")" = "an earlier kept copy" ]
 check "source whole, or its copy kept" whole_or_kept "$work/always/photo.png" "$work/big.png" "$bin/photo (2).png"
+check "its record waits beside it" [ -s "$bin/$waiting_name" ]
 check "no temporary file left" no_temp_left "$bin"
 
 echo "== the copy fails every time and no \"<name> (n)\" fits beside the program"
@@ -139,18 +141,31 @@ check "source whole, or its copy kept" whole_or_kept "$work/mnt-grow/photo.jpg" 
 check "no temporary file left" no_temp_left "$bin"
 umount "$work/mnt-grow"
 
-# A longer copy writes its tail at the source's old end first; whichever seek fails, the source
-# must keep its old length.
-for mode in end back; do
-  echo "== the copy is longer and the seek $( [ $mode = end ] && echo "to the source's old end" || echo "back to its start") fails"
-  bin=$work/bin-seek-$mode && new_bin "$bin"
-  mkdir -p "$work/seek-$mode" && cp "$work/grow.jpg" "$work/seek-$mode/photo.jpg"
-  LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/seek-$mode/photo.jpg FAIL_WRITES_AFTER=1000000000 \
-    FAIL_SEEKS=$mode brinq "$bin" "$(winpath "$work/seek-$mode/photo.jpg")"
-  check "brinq.exe ended normally" [ $? = 0 ]
-  check "source as it was" same "$work/seek-$mode/photo.jpg" "$work/grow.jpg"
-  check "no temporary file left, nothing kept" [ "$(ls "$bin")" = brinq.exe ]
-done
+# A longer copy writes its tail at the source's old end first, then the copy from the start.
+# When the tail fails, the source keeps its old length; when every write from the start fails,
+# the copy waits beside the program and the next start finishes the source.
+echo "== the copy is longer and its tail at the source's old end cannot be written"
+bin=$work/bin-tail && new_bin "$bin"
+mkdir -p "$work/tail" && cp "$work/grow.jpg" "$work/tail/photo.jpg"
+LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/tail/photo.jpg FAIL_WRITES_AFTER=1000000000 \
+  FAIL_WRITES_AT=tail brinq "$bin" "$(winpath "$work/tail/photo.jpg")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "source as it was" same "$work/tail/photo.jpg" "$work/grow.jpg"
+check "no temporary file left, nothing kept" [ "$(ls "$bin")" = brinq.exe ]
+
+echo "== the copy is longer and nothing can be written from the source's start"
+bin=$work/bin-start && new_bin "$bin"
+mkdir -p "$work/start" && cp "$work/grow.jpg" "$work/start/photo.jpg"
+LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/start/photo.jpg FAIL_WRITES_AFTER=1000000000 \
+  FAIL_WRITES_AT=start brinq "$bin" "$(winpath "$work/start/photo.jpg")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "the old image still whole in the source" cmp -s -n "$(stat -c %s "$work/grow.jpg")" "$work/start/photo.jpg" "$work/grow.jpg"
+check "the copy waits beside the program with its record" \
+  [ "$(ls "$bin" | tr '\n' ' ')" = "brinq.exe photo (1).jpg $waiting_name " ]
+check "the waiting copy is the complete copy" same "$bin/photo (1).jpg" "$work/grow.jpg.expected"
+brinq "$bin" "$(winpath "$work/start/photo.jpg")"
+check "the next start finishes the source" same "$work/start/photo.jpg" "$work/grow.jpg.expected"
+check "and leaves nothing beside the program" [ "$(ls "$bin")" = brinq.exe ]
 
 # The user's temporary folder, where the temporary file goes when the program's folder takes none.
 user_temp=$(winepath -u "$(wine cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')")
@@ -176,6 +191,22 @@ check "brinq.exe ended normally" [ $? = 0 ]
 check "source as it was" same "$work/readonly/other.png" "$work/big.png"
 check "nothing left in the user's temporary folder" [ "$(program_leftovers "$user_temp")" = 0 ]
 umount "$bin" "$work/mnt-no-temp"
+
+echo "== leftovers beside the program that this user cannot write"
+# As a run under another account can leave them: empty, and immutable even to root under Wine.
+bin=$work/bin-leftovers && new_bin "$bin"
+touch "$bin/$temp_name" "$bin/$waiting_name" && chattr +i "$bin/$temp_name" "$bin/$waiting_name"
+check "the leftovers refuse writing" [ "$(lsattr -d "$bin/$temp_name" | cut -c5)" = i ]
+mkdir -p "$work/leftovers"
+for i in 1 2 3 4 5; do cp "$work/grow.jpg" "$work/leftovers/photo$i.jpg"; done
+brinq "$bin" "$(winpath "$work/leftovers")"
+check "brinq.exe ended normally" [ $? = 0 ]
+cleaned=0
+for i in 1 2 3 4 5; do same "$work/leftovers/photo$i.jpg" "$work/grow.jpg.expected" && cleaned=$((cleaned + 1)); done
+check "all five cleaned through the user's temporary folder" [ $cleaned = 5 ]
+check "the leftovers left as they were" [ ! -s "$bin/$temp_name" ] && [ ! -s "$bin/$waiting_name" ]
+check "nothing left in the user's temporary folder" [ "$(program_leftovers "$user_temp")" = 0 ]
+chattr -i "$bin/$temp_name" "$bin/$waiting_name"
 
 # A source that Windows would refuse to copy over: it must stay as it was.
 refused_source() {

@@ -3,14 +3,15 @@
 //   KILL_SOURCES  the Unix folder whose files are sources (any depth)
 //   KILL_EVENTS   the kinds that count, comma-separated:
 //                   source   a write into a source
-//                   temp     a write into the temporary file
-//                   journal  a write into the journal
+//                   temp     a write into the temporary file: the copy, then its record
+//                   waiting  a write into a waiting replacement's record
+//                   flush    a flush to disk of any of those files
 //                   times    the times put back on a source
-//                   commit   the journal looked up for deletion once the temporary file is gone
 //   KILL_AT       the event that kills, 1 for the first; 0 only counts
-//   KILL_HOW      for writes: "before" (the default), "half" (half the bytes reach the file)
-//                 or "after" (all of them do)
-//   KILL_NOTE     a file that gets one line per event counted
+//   KILL_HOW      "before" (the default) or "after" the event; for writes also "half": the
+//                 pages of the first half reach the file, as a kill cuts a write between pages
+//   KILL_NOTE     a file that gets one line per event counted: its number, kind, bytes, the
+//                 process, and the file it touched (source, temp or waiting)
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -23,7 +24,7 @@
 #include <unistd.h>
 
 static const char temp_name[] = "/xtmp_7x91x4vnq.xxxx";
-static const char journal_name[] = "/xtmp_7x91x4vnq.jrnl";
+static const char waiting_name[] = "/xtmp_7x91x4vnq.p";
 static long events;  // events of the asked kinds so far
 static int inside;   // the preload's own calls are not events
 
@@ -65,24 +66,26 @@ static int asked(const char* kind) {
     return 0;
 }
 
-static const char* kind_of_fd(int fd) {
+// Which of the files a replacement touches fd is: source, temp, waiting, or none.
+static const char* file_of_fd(int fd) {
     char path[4096];
     const char* sources = getenv("KILL_SOURCES");
     if (!fd_path(fd, path, sizeof path)) return NULL;
     if (ends_with(path, temp_name)) return "temp";
-    if (ends_with(path, journal_name)) return "journal";
+    const char* name = strrchr(path, '/');
+    if (name && strncmp(name, waiting_name, strlen(waiting_name)) == 0) return "waiting";
     if (sources && strncmp(path, sources, strlen(sources)) == 0 && path[strlen(sources)] == '/') return "source";
     return NULL;
 }
 
-// Whether this event of `kind` is the one that kills; every event asked for is noted.
-static int is_the_one(const char* kind, size_t bytes) {
-    if (inside || !kind || !asked(kind)) return 0;
+// Whether this event of `kind` on `file` is the one that kills; every event asked for is noted.
+static int is_the_one(const char* kind, const char* file, size_t bytes) {
+    if (inside || !kind || !file || !asked(kind)) return 0;
     inside = 1;
     events++;
     const char* note = getenv("KILL_NOTE");
     FILE* f = note ? fopen(note, "a") : NULL;
-    if (f) fprintf(f, "%ld %s %zu %d\n", events, kind, bytes, getpid()), fclose(f);
+    if (f) fprintf(f, "%ld %s %zu %d %s\n", events, kind, bytes, getpid(), file), fclose(f);
     inside = 0;
     const char* at = getenv("KILL_AT");
     return at && atol(at) == events;
@@ -98,9 +101,14 @@ static const char* how(void) {
 static ssize_t written_then_killed(int fd, const void* data, size_t n, off_t at, int positioned,
                                    ssize_t (*plain)(int, const void*, size_t),
                                    ssize_t (*at_offset)(int, const void*, size_t, off_t)) {
-    int one = is_the_one(kind_of_fd(fd), n);
+    const char* file = file_of_fd(fd);
+    int one = is_the_one(file, file, n);
     if (one && strcmp(how(), "before") == 0) die();
-    size_t part = one && strcmp(how(), "half") == 0 ? n / 2 : n;
+    size_t part = n;
+    if (one && strcmp(how(), "half") == 0) {
+        off_t start = positioned ? at : lseek(fd, 0, SEEK_CUR), end = (start + (off_t)n / 2) & ~(off_t)4095;
+        part = end > start ? (size_t)(end - start) : 0;
+    }
     ssize_t done = positioned ? at_offset(fd, data, part, at) : plain(fd, data, part);
     if (one) die();
     return done;
@@ -126,44 +134,43 @@ ssize_t pwrite(int fd, const void* data, size_t n, off_t at) {
 
 ssize_t pwrite64(int fd, const void* data, size_t n, off_t at) { return pwrite(fd, data, n, at); }
 
+// A flush, or the times put back on a source: killed before or after it.
+static void at_event(const char* kind, int fd, int done) {
+    static int one;  // decided before the event, acted on after it when asked so
+    const char* file = file_of_fd(fd);
+    if (!file || (strcmp(kind, "times") == 0 && strcmp(file, "source") != 0)) return;
+    if (!done) one = is_the_one(kind, file, 0);
+    if (one && done == (strcmp(how(), "before") != 0)) die();
+}
+
+#define AROUND(kind, fd, call)     \
+    at_event(kind, fd, 0);         \
+    int result = call;             \
+    at_event(kind, fd, 1);         \
+    return result;
+
 int futimens(int fd, const struct timespec times[2]) {
     static int (*real)(int, const struct timespec[2]);
     if (!real) real = (int (*)(int, const struct timespec[2]))dlsym(RTLD_NEXT, "futimens");
-    const char* kind = kind_of_fd(fd);
-    if (kind && strcmp(kind, "source") == 0 && is_the_one("times", 0)) die();
-    return real(fd, times);
+    AROUND("times", fd, real(fd, times))
 }
 
 int utimensat(int dir, const char* path, const struct timespec times[2], int flags) {
     static int (*real)(int, const char*, const struct timespec[2], int);
     if (!real) real = (int (*)(int, const char*, const struct timespec[2], int))dlsym(RTLD_NEXT, "utimensat");
     const void* named = path;  // NULL: the times of the open file dir
-    const char* kind = named == NULL ? kind_of_fd(dir) : NULL;
-    if (kind && strcmp(kind, "source") == 0 && is_the_one("times", 0)) die();
-    return real(dir, path, times, flags);
+    if (named != NULL) return real(dir, path, times, flags);
+    AROUND("times", dir, real(dir, path, times, flags))
 }
 
-// The journal about to go while the temporary file beside it is already gone: the replacement
-// is done but for its commit.
-static void maybe_commit(const char* path) {
-    if (inside || !path || !ends_with(path, journal_name) || access(path, F_OK) != 0) return;
-    char temp[4096];
-    snprintf(temp, sizeof temp, "%.*s%s", (int)(strlen(path) - strlen(journal_name)), path, temp_name);
-    if (access(temp, F_OK) == 0) return;
-    if (is_the_one("commit", 0)) die();
+int fsync(int fd) {
+    static int (*real)(int);
+    if (!real) real = (int (*)(int))dlsym(RTLD_NEXT, "fsync");
+    AROUND("flush", fd, real(fd))
 }
 
-#define LOOKUP(name, args, call)                                                          \
-    int name args {                                                                       \
-        static int (*real) args;                                                          \
-        if (!real) real = (int (*) args)dlsym(RTLD_NEXT, #name);                          \
-        maybe_commit(path);                                                               \
-        return real call;                                                                 \
-    }
-
-LOOKUP(stat, (const char* path, struct stat* st), (path, st))
-LOOKUP(lstat, (const char* path, struct stat* st), (path, st))
-LOOKUP(stat64, (const char* path, struct stat64* st), (path, st))
-LOOKUP(lstat64, (const char* path, struct stat64* st), (path, st))
-LOOKUP(fstatat, (int dir, const char* path, struct stat* st, int flags), (dir, path, st, flags))
-LOOKUP(fstatat64, (int dir, const char* path, struct stat64* st, int flags), (dir, path, st, flags))
+int fdatasync(int fd) {
+    static int (*real)(int);
+    if (!real) real = (int (*)(int))dlsym(RTLD_NEXT, "fdatasync");
+    AROUND("flush", fd, real(fd))
+}

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """brinq.exe killed (SIGKILL, as by Task Manager, a logoff or a crash) at each step of a
-replacement and at random instants of batches of large images, then started again. Every source
-must end as it was or as its complete reduced copy (as reduce_file computes it natively), with
-its last-write time; no temporary file, journal or kept copy may be left beside the program,
-but where a test asks for a kept copy.
+replacement, again while the next start finishes it, and at random instants of batches of large
+images, then started again. Every source must end as it was or as its complete reduced copy (as
+reduce_file computes it natively), with its last-write time; nothing may be left beside the
+program, but a copy that waits for its source with its record where a test asks for one: a source
+held by another program, saved anew or gone, or another memory card in the drive.
 
     killed.py --exe brinq.exe --reduce reduce_file --work FOLDER [--rounds N] [--seed S] [--only steps|campaign]
 """
@@ -12,6 +13,7 @@ import random
 import shutil
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 import hostile  # noqa: E402
@@ -19,7 +21,8 @@ import images  # noqa: E402
 from pictures import jpeg_exif_first, jpeg_jfif_first, png_dropped, png_plain, psd_mixed, read, write  # noqa: E402
 
 SAVED = (1009972800, 1009972800)  # 2002-01-02 12:00 UTC, as the sources' last-write time
-KINDS = "source,temp,journal,times,commit"
+KINDS = "source,temp,flush,times,waiting"
+WAITING = "xtmp_7x91x4vnq.p001"
 
 failures = []
 
@@ -44,8 +47,9 @@ def run(exe, args, kill=None):
         return "timeout"
 
 
-def count_events(exe, sources):
-    """The kinds of the events, in order, that a whole run over `sources` (name -> bytes) meets."""
+def count_events(exe, sources, files=False):
+    """The kinds of the events, in order, that a whole run over `sources` (name -> bytes) meets;
+    with `files`, each with the file it touched."""
     bin_folder = fresh_bin("count-bin", exe)
     put_sources(SOURCES, sources)
     note = os.path.join(WORK, "count.note")
@@ -54,7 +58,7 @@ def count_events(exe, sources):
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
     with open(note, "a+") as f:
         f.seek(0)
-        kinds = [line.split()[1] for line in f]
+        kinds = [" ".join(line.split()[1::3]) if files else line.split()[1] for line in f]
     os.remove(note)
     shutil.rmtree(bin_folder)
     return kinds
@@ -99,14 +103,17 @@ def step_images(rng):
 # is cut, and what the source must end as once brinq.exe has started again.
 STEPS = [
     ("while the copy is written", "temp", "first", "half", "original"),
-    ("while the journal is written", "journal", "first", "half", "original"),
-    ("after the journal is written", "source", "first", "before", "copy"),
+    ("while the record after it is written", "temp", "last", "half", "original"),
+    ("before the copy and its record are flushed", "flush", "first", "before", "copy"),
     ("in the middle of the first write into the source", "source", "first", "half", "copy"),
     ("in the middle of the write over the source", "source", "last", "half", "copy"),
     ("between that write and the cut of the old tail", "source", "last", "after", "copy"),
     ("before the times are put back", "times", "first", "before", "copy"),
-    ("after the temporary file is deleted, before the journal", "commit", "first", "before", "copy"),
+    ("once the source is flushed, before the temporary file goes", "flush", "last", "after", "copy"),
 ]
+# What reaches the disk in which order: the copy and its record before the source is touched,
+# the source before the temporary file goes (nothing in the program's process follows it).
+DURABLE_ORDER = ["temp temp", "flush temp", "source source", "times source", "flush source"]
 
 
 def event_number(kinds, kind, which):
@@ -124,10 +131,14 @@ def killed_in_file(exe, name, data, kinds, kill_step):
     return bin_folder, code
 
 
-def start_again(bin_folder, *args):
+def start_again(bin_folder, *args, kill=None):
     empty = os.path.join(WORK, "empty")
     os.makedirs(empty, exist_ok=True)
-    return run(os.path.join(bin_folder, "brinq.exe"), list(args) or [empty])
+    return run(os.path.join(bin_folder, "brinq.exe"), list(args) or [empty], kill)
+
+
+def collapsed(events):
+    return [e for i, e in enumerate(events) if i == 0 or events[i - 1] != e]
 
 
 def steps(exe, reduce_tool, rng):
@@ -136,10 +147,15 @@ def steps(exe, reduce_tool, rng):
     for name, data in pictures.items():
         kinds = count_events(exe, {name: data})
         print(f"== {name}: {len(data)} bytes, copy {len(expected[name])}; events {' '.join(kinds)}")
+        check(f"{name}: written and flushed in the order that no power cut can break",
+              collapsed(count_events(exe, {name: data}, files=True)) == DURABLE_ORDER)
         for label, kind, which, how, ends in STEPS:
             bin_folder, code = killed_in_file(exe, name, data, kinds, (kind, which, how))
             source = os.path.join(SOURCES, name)
             check(f"{name}: killed {label}", code == -9)
+            if ends == "copy":
+                code = start_again(bin_folder, kill=(KINDS, 1, "half"))
+                check(f"{name}: the next start killed in its first write too", code == -9)
             code = start_again(bin_folder)
             want = data if ends == "original" else expected[name]
             check(f"{name}: after the next start, the source is the {ends}", read(source) == want)
@@ -177,20 +193,23 @@ def source_changed_or_gone(exe, pictures, expected):
     saved = read(source)
     start_again(bin_folder)
     check("the newer save stands", read(source) == saved)
-    check("the complete copy kept beside the program", leftovers(bin_folder) == ["shrink (1).png"] and
+    check("the complete copy waits beside the program", leftovers(bin_folder) == ["shrink (1).png", WAITING] and
           read(os.path.join(bin_folder, "shrink (1).png")) == expected[name])
     print("== the source is removed after the kill")
     bin_folder, _ = killed_in_file(exe, name, pictures[name], kinds, ("source", "last", "half"))
     os.remove(source)
     start_again(bin_folder)
     check("the source stays gone", not os.path.exists(source))
-    check("the complete copy kept beside the program", leftovers(bin_folder) == ["shrink (1).png"] and
+    check("the complete copy waits beside the program", leftovers(bin_folder) == ["shrink (1).png", WAITING] and
           read(os.path.join(bin_folder, "shrink (1).png")) == expected[name])
+    os.remove(os.path.join(bin_folder, "shrink (1).png"))
+    start_again(bin_folder)
+    check("once its copy is deleted, its record goes", leftovers(bin_folder) == [])
 
 
 def only_whole_image(exe, pictures, expected):
     """Every kept name taken: the copy stays at the temporary path through further runs, which
-    clean nothing over it, until a name is free."""
+    clean through the user's temporary folder meanwhile, until a name is free."""
     name = "shrink.png"
     kinds = count_events(exe, {name: pictures[name]})
     print("== the only whole image at the temporary path, every kept name taken")
@@ -202,18 +221,81 @@ def only_whole_image(exe, pictures, expected):
         open(os.path.join(bin_folder, kept), "wb").close()
     temp = os.path.join(bin_folder, hostile.TEMP_NAME)
     start_again(bin_folder)
-    check("the copy stays whole at the temporary path", read(temp) == expected[name])
+    check("the copy stays whole at the temporary path, its record after it", read(temp).startswith(expected[name]))
     other = os.path.join(WORK, "other")
     put_sources(other, {"next.png": pictures[name]})
     start_again(bin_folder, other)
-    check("a second brinq.exe cleans nothing through it", read(temp) == expected[name] and
-          read(os.path.join(other, "next.png")) == pictures[name])
+    check("a second brinq.exe cleans through the user's temporary folder, not over it",
+          read(temp).startswith(expected[name]) and read(os.path.join(other, "next.png")) == expected[name])
     os.remove(os.path.join(bin_folder, "shrink (5000).png"))
-    start_again(bin_folder, other)
-    check("once a name is free the copy goes there", read(os.path.join(bin_folder, "shrink (5000).png")) ==
-          expected[name] and not os.path.exists(temp) and not os.path.exists(os.path.join(bin_folder, hostile.JOURNAL_NAME)))
-    check("and the next file is cleaned", read(os.path.join(other, "next.png")) == expected[name])
+    start_again(bin_folder)
+    check("once a name is free the copy waits there", read(os.path.join(bin_folder, "shrink (5000).png")) ==
+          expected[name] and not os.path.exists(temp) and os.path.exists(os.path.join(bin_folder, WAITING)))
     shutil.rmtree(bin_folder)
+
+
+def waits_then_finishes(bin_folder, source, data, kept, expected, while_waiting, when_free):
+    """The next start leaves `source` as `data` and its copy waiting as `kept`; once when_free()
+    has run, the start after finishes it and leaves nothing."""
+    while_waiting()
+    start_again(bin_folder)
+    check("the file at the source's path untouched", read(source) == data)
+    check("the copy waits beside the program with its record",
+          leftovers(bin_folder) == [kept, WAITING] and read(os.path.join(bin_folder, kept)) == expected)
+    when_free()
+    start_again(bin_folder)
+    check("once the source is free, the next start finishes it and leaves nothing",
+          read(source) == expected and dated(source) and leftovers(bin_folder) == [])
+
+
+def held_at_next_start(exe, pictures, expected):
+    """The next start finds the source held by another program, a viewer, and waits for it."""
+    name = "grow.jpg"
+    kinds = count_events(exe, {name: pictures[name]})
+    print("== the source is held by another program at the next start")
+    bin_folder, _ = killed_in_file(exe, name, pictures[name], kinds, ("source", "first", "before"))
+    source, ready, stop = (os.path.join(WORK, f) for f in (f"sources/{name}", "ready", "stop"))
+    viewer = []
+
+    def hold():
+        viewer.append(subprocess.Popen(["wine", HOLD_FILE] + [hostile.windows_path(p) for p in (source, ready, stop)],
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        for _ in range(200):
+            if os.path.exists(ready):
+                return
+            time.sleep(0.05)
+
+    def let_go():
+        open(stop, "w").close()
+        viewer[0].wait(timeout=60)
+
+    waits_then_finishes(bin_folder, source, pictures[name], "grow (1).jpg", expected[name], hold, let_go)
+
+
+def another_card(exe, pictures, expected):
+    """Another memory card in the same drive: the same folder, file name and file number, and a
+    size between the source's and its copy's, but another photo. It is never written over."""
+    name, card = "DSC_0001.JPG", os.path.join(SOURCES, "DCIM")
+    data = pictures["grow.jpg"]
+    other = random.Random(7).randbytes(len(data) + 4)
+    def insert(photo):
+        subprocess.run(["umount", card], stderr=subprocess.DEVNULL)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8m", "tmpfs", card], check=True)
+        write(os.path.join(card, name), photo)
+        os.utime(os.path.join(card, name), SAVED)
+        return os.stat(os.path.join(card, name)).st_ino
+    print("== another memory card in the drive at the next start")
+    put_sources(SOURCES, {})
+    os.makedirs(card)
+    first = insert(data)
+    bin_folder = fresh_bin("bin", exe)
+    code = run(os.path.join(bin_folder, "brinq.exe"), [os.path.join(card, name)], kill=("source", 1, "before"))
+    check("killed at its first write over the photo", code == -9)
+    second = []
+    waits_then_finishes(bin_folder, os.path.join(card, name), other, "DSC_0001 (1).JPG", expected["grow.jpg"],
+                        lambda: second.append(insert(other)), lambda: insert(data))
+    check("both cards gave their photo the same file number", second == [first])
+    subprocess.run(["umount", card])
 
 
 def campaign_pictures(rng):
@@ -261,7 +343,7 @@ def campaign(exe, reduce_tool, rng, rounds):
 
 
 def main():
-    global WORK, SOURCES, PRELOAD
+    global WORK, SOURCES, PRELOAD, HOLD_FILE
     parser = hostile.argument_parser()
     parser.add_argument("--rounds", type=int, default=50)
     parser.add_argument("--seed", type=int, default=14)
@@ -275,12 +357,16 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", PRELOAD, os.path.join(here, "kill_at.c"), "-ldl"],
                    check=True)
+    HOLD_FILE = os.path.join(WORK, "hold_file.exe")
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-o", HOLD_FILE, os.path.join(here, "hold_file.c")], check=True)
     rng = random.Random(args.seed)
     if args.only != "campaign":
         pictures, expected = steps(args.exe, args.reduce, rng)
         copy_fails_its_check(args.exe, pictures, expected)
         source_changed_or_gone(args.exe, pictures, expected)
         only_whole_image(args.exe, pictures, expected)
+        held_at_next_start(args.exe, pictures, expected)
+        another_card(args.exe, pictures, expected)
     if args.only != "steps":
         campaign(args.exe, args.reduce, rng, args.rounds)
     print(f"{len(failures)} failed" if failures else "all passed")

@@ -9,6 +9,11 @@
 
 namespace fs = std::filesystem;
 
+// An old source of three pieces, a shorter copy, and the source as a kill left it: its first
+// piece new, the rest old.
+static const Bytes old_bytes = noise(10000, 1), copy_bytes = noise(7000, 2);
+static const Bytes half_written = first_bytes(copy_bytes, 4096) + Bytes(old_bytes.begin() + 4096, old_bytes.end());
+
 class CleanFile : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -18,8 +23,6 @@ protected:
         changed_count = 0;
     }
     void TearDown() override {
-        tidy_journal();  // the batch's end, as the command line and a drop take it
-        EXPECT_FALSE(fs::exists(folder / "xtmp_7x91x4vnq.jrnl"));
         SetFileAttributesA(temp_path, FILE_ATTRIBUTE_NORMAL);
         for (const auto& entry : fs::directory_iterator(folder))
             SetFileAttributesA(entry.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -33,6 +36,23 @@ protected:
         return path;
     }
     bool temp_left() const { return fs::exists(temp_path); }
+    // What a replacement of image.png that a kill cut short leaves: half_written at its path,
+    // the copy and its record at the temporary path.
+    fs::path interrupted() {
+        fs::path path = source(half_written);
+        std::vector<uint64_t> pieces;
+        RecordTail tail = record_of(old_bytes, copy_bytes, &pieces);
+        wcscpy(tail.source, fs::absolute(path).wstring().c_str());
+        for (auto [ticks, year] : {std::pair{&tail.creation_time, 2001}, std::pair{&tail.last_write_time, 2002}}) {
+            FILETIME time = file_time(year);
+            *ticks = (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+        }
+        seal_record(&tail, pieces.data());
+        const auto* sums = reinterpret_cast<const unsigned char*>(pieces.data());
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&tail);
+        write_file(temp_path, copy_bytes + Bytes(sums, sums + pieces.size() * 8) + Bytes(bytes, bytes + sizeof tail));
+        return path;
+    }
     fs::path folder;
 };
 
@@ -113,16 +133,22 @@ TEST_F(CleanFile, LeavesReadOnlyHiddenAndSystemSourcesAlone) {
     EXPECT_EQ(changed_count, 0);
 }
 
+// A temporary file that cannot be read may hold the only whole image of a source: it is left
+// as it is, and the cleaning goes on through the other folder.
 TEST_F(CleanFile, NeverTakesAStaleTemporaryFileItCannotOverwriteForACopy) {
+    fs::path other = folder / "other";
+    fs::create_directory(other);
+    use_temp_folder(folder, other);
     write_file(temp_path, text_bytes("left by an earlier run"));
     HANDLE held = CreateFileA(temp_path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     fs::path path = source(png_with_phys());
     clean(path);
     CloseHandle(held);
-    EXPECT_EQ(read_file(path), png_with_phys());
-    EXPECT_EQ(target_count, 1);
-    EXPECT_EQ(changed_count, 0);
+    EXPECT_EQ(read_file(path), png_without_phys());
+    EXPECT_EQ(read_file(folder / "xtmp_7x91x4vnq.xxxx"), text_bytes("left by an earlier run"));
+    EXPECT_EQ(changed_count, 1);
+    EXPECT_FALSE(fs::exists(other / "xtmp_7x91x4vnq.xxxx"));
 }
 
 TEST_F(CleanFile, NeverTakesAFolderInThePlaceOfTheTemporaryFileForACopy) {
@@ -168,24 +194,51 @@ TEST_F(CleanFile, LeavesUnrecognisedAndShortFilesUntouched) {
     EXPECT_EQ(target_count, 1);
 }
 
-// A journal that is there but cannot be read may guard the only whole image at temp_path.
-TEST_F(CleanFile, AJournalThatCannotBeReadStopsAllCleaningAndLeavesTheCopyAlone) {
-    fs::path journal = folder / "xtmp_7x91x4vnq.jrnl";
-    write_file(journal, filled(64, 0x4A));
-    HANDLE held = CreateFileW(journal.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+// A copy that another program holds cannot be read, and proves nothing: the copy and the source
+// stay as they are, and nothing is cleaned through that folder until a later start finishes it.
+TEST_F(CleanFile, ACopyThatCannotBeReadIsLeftForALaterStart) {
+    fs::path path = interrupted();
+    HANDLE held = CreateFileA(temp_path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    write_file(temp_path, text_bytes("a copy the journal may guard"));
-    fs::path path = source(png_with_phys());
-    clean(path);
-    clean(path);
+    fs::path next = source(png_with_phys(), "next.png");
+    clean(next);
     CloseHandle(held);
-    EXPECT_TRUE(copy_kept_at_temp);
-    EXPECT_EQ(read_file(path), png_with_phys());
-    EXPECT_EQ(read_file(temp_path), text_bytes("a copy the journal may guard"));
+    EXPECT_EQ(read_file(path), half_written);
+    EXPECT_EQ(read_file(next), png_with_phys());
+    EXPECT_EQ(fs::file_size(temp_path), copy_bytes.size() + 3 * 8 + sizeof(RecordTail));
+    finish_pending_if_free();
+    EXPECT_EQ(read_file(path), copy_bytes);
+    EXPECT_TRUE(date_kept(path));
+    EXPECT_FALSE(temp_left());
+}
+
+// Whatever keeps a source from being finished (another program holds it, it is read-only, it
+// is gone, another file stands at its path), its replacement waits beside the temporary path,
+// is no input to a batch meanwhile, and is finished at the first start that can.
+TEST_F(CleanFile, AReplacementThatCannotBeFinishedWaitsUntilItCan) {
+    fs::path kept = folder / "image (1).png", waiting = folder / "xtmp_7x91x4vnq.p001", away = folder / "away";
+    for (int why = 0; why < 4; why++) {
+        fs::path path = interrupted();
+        HANDLE held = why == 0 ? CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
+                               : INVALID_HANDLE_VALUE;
+        if (why == 1) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+        if (why == 2) fs::rename(path, away);
+        if (why == 3) write_file(path, noise(old_bytes.size(), 3));
+        finish_pending_if_free();
+        EXPECT_EQ(read_file(kept), copy_bytes) << why;
+        EXPECT_TRUE(fs::exists(waiting) && !temp_left()) << why;
+        EXPECT_EQ(why == 3 ? noise(old_bytes.size(), 3) : half_written, read_file(why == 2 ? away : path)) << why;
+        CloseHandle(held);
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (why == 2) fs::rename(away, path);
+        if (why == 3) write_file(path, half_written);
+        clean(path);
+        EXPECT_EQ(read_file(path), half_written) << why;
+        finish_pending_if_free();
+        EXPECT_EQ(read_file(path), copy_bytes) << why;
+        EXPECT_TRUE(date_kept(path) && !fs::exists(kept) && !fs::exists(waiting)) << why;
+    }
     EXPECT_EQ(target_count, 0);
-    copy_kept_at_temp = false;
-    abort_requested = 0;
-    fs::remove(journal);
 }
 
 TEST_F(CleanFile, IgnoresAMissingFile) {

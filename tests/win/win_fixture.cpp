@@ -1,5 +1,7 @@
 #include "tests/win/win_fixture.h"
 
+#include "batch/batch.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,13 +80,15 @@ bool date_kept(const fs::path& path) {
     return same_time(written, file_time(2002));
 }
 
-void use_temp_folder(const fs::path& folder) {
+void use_temp_folder(const fs::path& folder, const fs::path& other) {
     snprintf(temp_path, sizeof temp_path, "%s", (folder / "xtmp_7x91x4vnq.xxxx").string().c_str());
+    snprintf(temp_folders[0], path_size, "%s\\", folder.string().c_str());
+    snprintf(temp_folders[1], path_size, "%s", other.empty() ? "" : (other.string() + "\\").c_str());
 }
 
 void clean(const fs::path& path) {
     snprintf(source_path, sizeof source_path, "%s", path.string().c_str());
-    clean_file();
+    clean_when_free();
 }
 
 // BRINQ_EXE is the build's Linux path; Wine sees the Linux root as drive Z:.

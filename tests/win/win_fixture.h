@@ -32,8 +32,9 @@ void write_dated(const std::filesystem::path& path, const Bytes& bytes);
 // Whether the file is still last written in 2002.
 bool date_kept(const std::filesystem::path& path);
 
-// Points temp_path into `folder`, so that tests running side by side never share it.
-void use_temp_folder(const std::filesystem::path& folder);
+// Points temp_path into `folder`, so that tests running side by side never share it; `other`
+// is where cleaning goes on when leftovers block `folder`.
+void use_temp_folder(const std::filesystem::path& folder, const std::filesystem::path& other = {});
 // Runs clean_file on `path` with fresh counters.
 void clean(const std::filesystem::path& path);
 

@@ -367,7 +367,8 @@ TEST_F(Window, DropsWaitingWhenTheWindowClosesAreCleanedToo) {
 // A program folder that the code page spells with question marks names no folder at all: the
 // temporary file goes to the user's temporary folder, and the result line tells the truth.
 TEST_F(Window, CleansThroughTheUsersTemporaryFolderWhenTheProgramsFolderTakesNoFile) {
-    snprintf(exe_dir, sizeof exe_dir, "%s\\", (folder / "??????").string().c_str());
+    snprintf(temp_folders[0], path_size, "%s\\", (folder / "??????").string().c_str());
+    GetTempPathA(path_size, temp_folders[1]);
     choose_temp_path();
     wchar_t user_temp[MAX_PATH];
     GetTempPathW(MAX_PATH, user_temp);
@@ -383,7 +384,10 @@ TEST_F(Window, CleansThroughTheUsersTemporaryFolderWhenTheProgramsFolderTakesNoF
 TEST_F(Window, ALogoffDuringABatchStopsItAfterTheFileInHandAndLetsTheSessionEnd) {
     std::string a = image("a.png"), b = image("b.png"), c = image("c.png");
     LRESULT answer = FALSE;
-    at_message(1, [&answer] { answer = SendMessageA(main_window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF); });
+    at_message(1, [&answer] {
+        answer = SendMessageA(main_window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        SendMessageA(main_window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    });
     drop({a, b, c});
     EXPECT_EQ(answer, TRUE);
     EXPECT_EQ(cleaned_order(), std::vector<std::string>{"a.png"});
@@ -406,21 +410,28 @@ TEST_F(Window, ASessionEndingDuringQueuedDropsReleasesThemUncleanedAndEndsThePro
     EXPECT_TRUE(released(queued));
 }
 
+// Called off before the batch, and during it: the batch goes on to its end.
 TEST_F(Window, ALogoffCalledOffLeavesTheWindowCleaning) {
-    std::string a = image("a.png"), b = image("b.png");
-    EXPECT_EQ(SendMessageA(main_window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
-    SendMessageA(main_window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
-    drop({a, b});
+    std::string a = image("a.png"), b = image("b.png"), c = image("c.png");
+    auto call_off = [] {
+        EXPECT_EQ(SendMessageA(main_window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+        SendMessageA(main_window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+    };
+    call_off();
+    at_message(1, call_off);
+    drop({a, b, c});
     EXPECT_EQ(running, 1);
-    EXPECT_TRUE(cleaned("a.png"));
-    EXPECT_TRUE(cleaned("b.png"));
+    EXPECT_EQ(cleaned_order(), (std::vector<std::string>{"a.png", "b.png", "c.png"}));
+    EXPECT_TRUE(cleaned("c.png"));
 }
 
 static int timer_calls;
 
 // Another process's file in hand: the logoff arrives while the window waits for it.
 static void CALLBACK log_off_on_third_call(HWND, UINT, UINT_PTR, DWORD) {
-    if (++timer_calls == 3) SendMessageA(main_window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+    if (++timer_calls != 3) return;
+    SendMessageA(main_window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+    SendMessageA(main_window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
 }
 
 TEST_F(Window, ALogoffWhileWaitingForAnotherProcessesFileInHandCleansNothing) {

@@ -1,0 +1,142 @@
+// The record of a replacement on disk: after the copy in the temporary file, so that one flush
+// puts both on the disk before the source is touched, or in a file of its own while the
+// replacement waits for its source.
+#include "clean/clean.h"
+
+#include <windows.h>
+
+RecordTail record;
+
+static HANDLE temp_file = INVALID_HANDLE_VALUE;  // temp_path, held from its record to the commit
+
+bool held_for_a_moment(int* tries) {
+    if (GetLastError() != ERROR_SHARING_VIOLATION || ++*tries > 20) return false;
+    Sleep(50);
+    return true;
+}
+
+static OVERLAPPED at_offset(uint64_t at) {
+    OVERLAPPED where{};
+    where.Offset = DWORD(at);
+    where.OffsetHigh = DWORD(at >> 32);
+    return where;
+}
+
+// A write cut short by a filling disk is taken up again where it stopped, until it fails.
+bool write_at(void* file, uint64_t at, const void* data, uint64_t size) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        OVERLAPPED where = at_offset(at);
+        DWORD done = 0;
+        if (!WriteFile(file, bytes, DWORD(size), &done, &where) || done == 0) return false;
+        at += done;
+        bytes += done;
+        size -= done;
+    }
+    return true;
+}
+
+bool read_at(void* file, uint64_t at, void* data, uint64_t size) {
+    OVERLAPPED where = at_offset(at);
+    DWORD done = 0;
+    return ReadFile(file, data, DWORD(size), &done, &where) && done == size;
+}
+
+// The pieces' sums, then the tail, from `at`; flushed with everything the file holds before.
+static bool write_record(HANDLE file, uint64_t at) {
+    seal_record(&record, source_pieces.data());
+    uint64_t pieces = source_pieces.size() * sizeof source_pieces[0];
+    return write_at(file, at, source_pieces.data(), pieces) && write_at(file, at + pieces, &record, sizeof record) &&
+           FlushFileBuffers(file);
+}
+
+void close_temp_file() {
+    if (temp_file != INVALID_HANDLE_VALUE) CloseHandle(temp_file);
+    temp_file = INVALID_HANDLE_VALUE;
+}
+
+bool append_record() {
+    int tries = 0;
+    do temp_file = CreateFileA(temp_path, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    while (temp_file == INVALID_HANDLE_VALUE && held_for_a_moment(&tries));
+    if (temp_file != INVALID_HANDLE_VALUE && write_record(temp_file, record.copy_length)) return true;
+    close_temp_file();
+    return false;
+}
+
+bool commit_replacement() {
+    FILE_DISPOSITION_INFO gone{TRUE};
+    bool deleted = SetFileInformationByHandle(temp_file, FileDispositionInfo, &gone, sizeof gone);
+    close_temp_file();
+    return deleted;
+}
+
+bool write_waiting_record(const wchar_t* path) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool written = write_record(file, 0);
+    CloseHandle(file);
+    if (!written) DeleteFileW(path);
+    return written;
+}
+
+static HANDLE open_for_reading(const wchar_t* path) {
+    int tries = 0;
+    HANDLE file;
+    do file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    while (file == INVALID_HANDLE_VALUE && held_for_a_moment(&tries));
+    return file;
+}
+
+static ReadState not_opened() {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? file_missing : file_unreadable;
+}
+
+static uint64_t record_bytes() { return pieces_of(record.old_size) * sizeof source_pieces[0] + sizeof record; }
+
+// The copy from the file's start into the WorkBuffer: unreadable when there is no memory for
+// it, unsound when it fails its checksum.
+static ReadState read_copy(HANDLE file) {
+    ensure_work_buffer(int32_t(record.copy_length + scratch_bytes));
+    if (!work_buffer.data) return file_unreadable;
+    if (!read_at(file, 0, work_buffer.data, record.copy_length)) return file_unreadable;
+    return checksum64(work_buffer.data, record.copy_length) == record.copy_checksum ? file_sound : file_unsound;
+}
+
+static ReadState read_open_record(HANDLE file, bool with_copy) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) return file_unreadable;
+    uint64_t length = uint64_t(size.QuadPart);
+    if (length < sizeof record) return file_unsound;
+    if (!read_at(file, length - sizeof record, &record, sizeof record)) return file_unreadable;
+    if (!record_sound(record)) return file_unsound;
+    uint64_t copy = with_copy ? record.copy_length : 0;
+    if (length != copy + record_bytes()) return file_unsound;
+    source_pieces.resize(pieces_of(record.old_size));
+    if (!read_at(file, copy, source_pieces.data(), record_bytes() - sizeof record)) return file_unreadable;
+    if (!pieces_sound(record, source_pieces.data())) return file_unsound;
+    return with_copy ? read_copy(file) : file_sound;
+}
+
+ReadState read_record(const wchar_t* path, bool with_copy) {
+    HANDLE file = open_for_reading(path);
+    if (file == INVALID_HANDLE_VALUE) return not_opened();
+    ReadState state = read_open_record(file, with_copy);
+    CloseHandle(file);
+    return state;
+}
+
+// The copy alone, or still with the temporary file's record after it when the move aside was
+// cut short before the record was cut off.
+ReadState read_kept_copy(const wchar_t* path, uint64_t* length) {
+    HANDLE file = open_for_reading(path);
+    if (file == INVALID_HANDLE_VALUE) return not_opened();
+    LARGE_INTEGER size;
+    ReadState state = GetFileSizeEx(file, &size) ? file_unsound : file_unreadable;
+    *length = uint64_t(size.QuadPart);
+    if (state == file_unsound && (*length == record.copy_length || *length == record.copy_length + record_bytes()))
+        state = read_copy(file);
+    CloseHandle(file);
+    return state;
+}

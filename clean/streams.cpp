@@ -1,0 +1,121 @@
+// The source and the copy moved a block at a time: each piece of the source summed as it is
+// read, for the record of its replacement; the copy assembled in the WorkBuffer as it is
+// written, so that it is written over the source without being read back.
+#include "clean/clean.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+static int64_t source_at;                 // where source_stream stands
+static int64_t summed;                    // the source's bytes summed so far, from its start
+static unsigned char partial[piece_bytes];  // the start of a piece that the reads so far have not filled
+
+// Whole pieces are summed where they were read, while they are in the cache; only a piece
+// that a read leaves unfinished is gathered.
+static void sum_read(const unsigned char* data, size_t n) {
+    if (source_at != summed) return;  // a filter that skipped ahead: sum_rest reads what it passed
+    size_t filled = size_t(summed % piece_bytes);
+    summed += int64_t(n);
+    if (filled > 0) {
+        size_t taken = std::min(n, piece_bytes - filled);
+        memcpy(partial + filled, data, taken);
+        data += taken;
+        n -= taken;
+        if (filled + taken < piece_bytes) return;
+        source_pieces.push_back(checksum64(partial, piece_bytes));
+    }
+    for (; n >= piece_bytes; data += piece_bytes, n -= piece_bytes) source_pieces.push_back(checksum64(data, piece_bytes));
+    memcpy(partial, data, n);
+}
+
+bool read_block(void* to, uint32_t n) {
+    if (n == 0) return true;
+    if (fread(to, n, 1, source_stream) != 1) return false;
+    sum_read(static_cast<unsigned char*>(to), n);
+    source_at += n;
+    return true;
+}
+
+bool skip_block(uint32_t n) {
+    if (n == 0) return true;
+    if (fseek(source_stream, long(n), SEEK_CUR) != 0) return false;
+    source_at += n;
+    return true;
+}
+
+bool write_block(const void* from, uint32_t n) {
+    if (n == 0) return true;
+    if (!copy_has_room(n)) return false;
+    unsigned char* at = copy_end();
+    if (from != at) memmove(at, from, n);
+    copy_size += n;
+    return fwrite(at, n, 1, temp_stream) == 1;
+}
+
+// Chunks and segments are small: a large stream buffer spares a system call for each of them.
+FILE* open_stream(const char* path, const char* mode) {
+    FILE* stream = fopen(path, mode);
+    if (stream) setvbuf(stream, nullptr, _IOFBF, stream_buffer_size);
+    return stream;
+}
+
+bool open_source_stream() {
+    source_pieces.clear();
+    source_at = 0;
+    summed = 0;
+    source_stream = open_stream(source_path, "rb");
+    return source_stream != nullptr;
+}
+
+// A temporary file that another program holds for a moment (a virus scanner opens a file just
+// written) is tried again for about a second.
+bool open_temp_stream() {
+    copy_size = 0;
+    for (int tries = 0;; tries++) {
+        temp_stream = open_stream(temp_path, "wb");
+        if (temp_stream || errno != EACCES || tries == 20) return temp_stream != nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+// A copy counts only when everything reached the file, buffered bytes included.
+bool close_temp_stream(bool complete) {
+    bool whole = ftell(temp_stream) == copy_size;
+    bool closed = fclose(temp_stream) == 0;
+    temp_stream = nullptr;
+    return complete && whole && closed;
+}
+
+// The source's bytes that the filter passed over, summed; false unless the sums now cover
+// exactly source_size bytes.
+static bool sum_rest() {
+    if (summed < source_size) {
+        if (summed != source_at && fseek(source_stream, long(summed), SEEK_SET) != 0) return false;
+        source_at = summed;
+        unsigned char piece[64 * 1024];
+        for (size_t got; (got = fread(piece, 1, sizeof piece, source_stream)) > 0; source_at += int64_t(got))
+            sum_read(piece, got);
+    }
+    if (summed != source_size) return false;
+    if (summed % piece_bytes) source_pieces.push_back(checksum64(partial, size_t(summed % piece_bytes)));
+    return true;
+}
+
+// The old bytes of the piece in which a shorter copy ends, on either side of that end: a cut
+// there may leave either side old.
+static bool sum_cut_piece() {
+    cut_sums[0] = cut_sums[1] = 0;
+    int64_t start = copy_size / int64_t(piece_bytes) * int64_t(piece_bytes);
+    if (copy_size >= source_size || start == copy_size) return true;
+    size_t length = size_t(std::min<int64_t>(start + int64_t(piece_bytes), source_size) - start);
+    size_t before = size_t(copy_size - start);
+    if (fseek(source_stream, long(start), SEEK_SET) != 0 || fread(partial, length, 1, source_stream) != 1) return false;
+    cut_sums[0] = checksum64(partial, before);
+    cut_sums[1] = checksum64(partial + before, length - before);
+    return true;
+}
+
+bool sum_whole_source() { return sum_rest() && sum_cut_piece(); }

@@ -1,0 +1,133 @@
+// The reduced copy written over its source in place, so that the file keeps its identity,
+// security settings and attributes: in a batch, after its record is on the disk, and at a later
+// start for a replacement that a kill or a power cut left part-way, over the very file it was
+// writing.
+#include "clean/clean.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+
+static FILETIME file_time(uint64_t ticks) { return {DWORD(ticks), DWORD(ticks >> 32)}; }
+
+bool put_recorded_times(void* file) {
+    FILETIME creation = file_time(record.creation_time), last_write = file_time(record.last_write_time);
+    return SetFileTime(file, &creation, nullptr, &last_write);
+}
+
+// Copying over a read-only, hidden or system file fails on Windows; asking first keeps that
+// true wherever the file system would let the copy through (Wine run as root does). Asked by
+// name: that is how Wine tells a hidden dot-file.
+static bool refused_by_attributes(DWORD attributes) {
+    return attributes == INVALID_FILE_ATTRIBUTES ||
+           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+}
+
+// The file's end set to `length`. Asked first: Wine cannot set a file's end where it already is
+// on a full disk.
+static bool cut_at(HANDLE file, uint64_t length) {
+    LARGE_INTEGER now;
+    if (GetFileSizeEx(file, &now) && uint64_t(now.QuadPart) == length) return true;
+    FILE_END_OF_FILE_INFO end;
+    end.EndOfFile.QuadPart = LONGLONG(length);
+    return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
+}
+
+bool cut_file(const wchar_t* path, uint64_t length) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool cut = cut_at(file, length);
+    return CloseHandle(file) && cut;
+}
+
+enum Written { untouched, written, damaged };
+
+// A copy longer than the file's `size` bytes first writes what lies past that end, so that a
+// full disk refuses it before a byte of the source has changed; then the file is cut back.
+static Written make_room(HANDLE file, uint64_t size) {
+    if (record.copy_length <= size) return written;
+    if (write_at(file, size, work_buffer.data + size, record.copy_length - size)) return written;
+    if (!cut_at(file, size)) return damaged;
+    put_recorded_times(file);
+    return untouched;
+}
+
+// The whole copy from the file's start, cut to its length, the times put back, all on the disk.
+static bool write_copy(HANDLE file) {
+    return write_at(file, 0, work_buffer.data, record.copy_length) && cut_at(file, record.copy_length) &&
+           put_recorded_times(file) && FlushFileBuffers(file);
+}
+
+// After make_room; closes the file. A write that fails part-way is tried once more on a fresh
+// handle.
+static Written write_over(HANDLE file, Written room) {
+    bool done = room == written && write_copy(file);
+    done = CloseHandle(file) && done;
+    if (room != written || done) return room;
+    file = CreateFileW(record.source, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    done = file != INVALID_HANDLE_VALUE && write_copy(file);
+    done = file != INVALID_HANDLE_VALUE && CloseHandle(file) && done;
+    return done ? written : damaged;
+}
+
+// The record of the replacement in hand: the source's full path, the copy as assembled.
+static bool fill_record() {
+    wchar_t path[path_size];
+    memset(record.source, 0, sizeof record.source);
+    memset(record.kept, 0, sizeof record.kept);
+    if (!MultiByteToWideChar(CP_ACP, 0, source_path, -1, path, path_size)) return false;
+    DWORD length = GetFullPathNameW(path, record_path_size, record.source, nullptr);
+    if (length == 0 || length >= record_path_size) return false;
+    record.copy_length = uint64_t(copy_size);
+    record.copy_checksum = checksum64(work_buffer.data, size_t(copy_size));
+    memcpy(record.cut_sums, cut_sums, sizeof cut_sums);
+    return source_pieces.size() == pieces_of(record.old_size);
+}
+
+Replacement replace_source() {
+    if (refused_by_attributes(GetFileAttributesA(source_path)) || !fill_record()) return refused;
+    HANDLE file = open_unchanged_source();
+    if (file == INVALID_HANDLE_VALUE) return refused;
+    if (!append_record()) {
+        CloseHandle(file);
+        return refused;
+    }
+    Written outcome = write_over(file, make_room(file, record.old_size));
+    if (outcome == written) {
+        commit_replacement();
+        return replaced;
+    }
+    close_temp_file();
+    return outcome == untouched ? refused : keep_waiting();
+}
+
+// Every piece the file holds up to the old size, read back in pieces of scratch_bytes after the
+// copy, is the old piece, the copy's, or the two as a cut inside the piece left them.
+static bool same_source(HANDLE file, uint64_t size) {
+    if (!size_left_by_replacement(record, size)) return false;
+    uint64_t checked = std::min(size, record.old_size);
+    unsigned char* scratch = work_buffer.data + record.copy_length;
+    for (uint64_t at = 0; at < checked; at += scratch_bytes) {
+        uint64_t length = std::min(scratch_bytes, checked - at);
+        if (!read_at(file, at, scratch, length)) return false;
+        for (uint64_t piece = 0; piece < length; piece += piece_bytes)
+            if (!piece_left_by_replacement(record, source_pieces.data(), work_buffer.data, (at + piece) / piece_bytes,
+                                           scratch + piece, size_t(std::min<uint64_t>(piece_bytes, length - piece))))
+                return false;
+    }
+    return true;
+}
+
+bool finish_source() {
+    if (refused_by_attributes(GetFileAttributesW(record.source))) return false;
+    HANDLE file = CreateFileW(record.source, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size) || !same_source(file, uint64_t(size.QuadPart))) {
+        CloseHandle(file);
+        return false;
+    }
+    return write_over(file, make_room(file, uint64_t(size.QuadPart))) == written;
+}

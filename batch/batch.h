@@ -34,5 +34,6 @@ void yield_1ms();
 bool stop_requested();
 // Cleans the files and folders of one drop on the window and shows the result.
 void process_drop(HWND window, HDROP drop);
-// Shows a file's name, cut to 60 bytes, in the progress area of the window, if there is one.
-void show_progress(const char* name);
+// Shows a file's name in the progress area of the window, if there is one, cut before the
+// character that would pass 360 pixels.
+void show_progress(const wchar_t* name);

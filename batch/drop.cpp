@@ -12,24 +12,26 @@
 // Drops that arrived while a batch ran, taken up in turn once it has ended.
 static std::vector<HDROP> deferred_drops;
 
-// The name and extension of a dropped file, its extension's last four bytes lower-cased.
-static void show_dropped_file(const char* path) {
-    char drive[_MAX_DRIVE], dir[_MAX_DIR], name[_MAX_FNAME], ext[_MAX_EXT];
-    _splitpath(path, drive, dir, name, ext);
-    char shown[_MAX_FNAME + _MAX_EXT];
-    strcpy(shown, name);
-    strcat(shown, ext);
-    size_t length = strlen(shown);
+// The name and extension of a dropped file, ASCII capitals in its last four units lowered.
+static void show_dropped_file(const wchar_t* path) {
+    wchar_t drive[_MAX_DRIVE], dir[_MAX_DIR], name[_MAX_FNAME], ext[_MAX_EXT];
+    _wsplitpath(path, drive, dir, name, ext);
+    wchar_t shown[_MAX_FNAME + _MAX_EXT];
+    wcscpy(shown, name);
+    wcscat(shown, ext);
+    size_t length = wcslen(shown);
     for (size_t i = length > 4 ? length - 4 : 0; i < length; i++)
-        if (shown[i] >= 'A' && shown[i] <= 'Z') shown[i] += 0x20;
+        if (shown[i] >= L'A' && shown[i] <= L'Z') shown[i] += 0x20;
     show_progress(shown);
 }
 
+// The dropped item in hand as the shell gave it; source_path may hold its short name.
+static wchar_t dropped_path[path_size];
+
 // One dropped item into source_path; false for a path longer than a path buffer holds.
 static bool query_item(HDROP drop, UINT index) {
-    wchar_t path[path_size];
     if (DragQueryFileW(drop, index, nullptr, 0) >= path_size) return false;
-    return DragQueryFileW(drop, index, path, path_size) != 0 && ansi_path(path, source_path);
+    return DragQueryFileW(drop, index, dropped_path, path_size) != 0 && ansi_path(dropped_path, source_path);
 }
 
 static void clean_item() {
@@ -38,7 +40,7 @@ static void clean_item() {
         sweep_folder();
         return;
     }
-    show_dropped_file(source_path);
+    show_dropped_file(dropped_path);
     clean_when_free();
 }
 

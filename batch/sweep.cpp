@@ -12,7 +12,7 @@ uint8_t batch_busy;
 uint8_t quit_requested;
 
 static const char* const patterns[] = {"*.jpg", "*.jpeg", "*.png", "*.psd"};
-constexpr size_t display_limit = 60;
+constexpr int display_width = 360;  // 60 half-width cells of ui_font: from x = 10, inside the window
 
 void pump() {
     MSG message;
@@ -44,11 +44,33 @@ void clean_when_free() {
     }
 }
 
-void show_progress(const char* name) {
+// Where the character at `at` ends: a surrogate pair is one character, and so is a letter
+// with the marks drawn over it.
+static int character_end(const wchar_t* text, int at, int length) {
+    at += at + 1 < length && IS_SURROGATE_PAIR(text[at], text[at + 1]) ? 2 : 1;
+    WORD type = 0;
+    while (at < length && GetStringTypeW(CT_CTYPE3, text + at, 1, &type) && (type & C3_NONSPACING)) at++;
+    return at;
+}
+
+// The units of the whole characters that fit display_width.
+static int fitting_units(const wchar_t* text, int length) {
+    int fit = 0;
+    SIZE size{};
+    for (int next; fit < length; fit = next) {
+        next = character_end(text, fit, length);
+        GetTextExtentPoint32W(canvas_dc, text, next, &size);
+        if (size.cx > display_width) break;
+    }
+    return fit;
+}
+
+// Drawn from UTF-16: the font reads TextOutA's bytes as Shift-JIS whatever the code page, and
+// an ANSI path may be the short name, which the user never gave.
+void show_progress(const wchar_t* name) {
     if (!canvas_dc) return;  // command-line mode has nothing to draw on
     fill_rect(2, 30, client_width - 2, 148, 0x303030);
-    size_t length = strlen(name);
-    TextOutA(canvas_dc, 10, 30, name, int(length < display_limit ? length : display_limit));
+    TextOutW(canvas_dc, 10, 30, name, fitting_units(name, int(wcslen(name))));
     present();
 }
 
@@ -127,7 +149,7 @@ void sweep_pattern(const char* pattern) {
         char path[path_size];
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         if (!found_path(entry, path)) continue;
-        show_progress(path + strlen(folder_path) + 1);
+        show_progress(entry.cFileName);
         pump();
         if (stop_requested()) break;
         strcpy(source_path, path);

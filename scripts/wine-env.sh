@@ -57,23 +57,22 @@ start_prefix() {
   mkdir -p "$WINEPREFIX"
   wineserver -p </dev/null >/dev/null 2>&1 || true
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
-  if [ "$1" = 1252 ]; then replace_ui_font; fi
+  replace_ui_font "$1"
 }
 
-# The window font's face name (Shift-JIS bytes) reaches Wine read in its ANSI code page 1252;
-# that name is pointed at IPAGothic, which has the half- and full-width cells of the Windows
-# font, so that Latin letters are not drawn by a CJK-only fallback font. Only the screens and
-# their pixels depend on it: the other code pages' prefixes run tests that compare drawings
-# with drawings of the same font.
+# The window font's face name (Shift-JIS bytes) reaches Wine read in the prefix's ANSI code
+# page; that reading is pointed at IPAGothic, which has the half- and full-width cells of the
+# Windows font and Latin, Greek and Cyrillic letters besides the Japanese ones. Wine's own
+# choice under 65001 has no Latin letters at all, and the window draws file names in any script.
 replace_ui_font() {
   local reg="$WINEPREFIX/ui-font.reg"
   python3 -c '
 import sys
-face = bytes([0x82, 0x6C, 0x82, 0x72, 0x20, 0x83, 0x53, 0x83, 0x56, 0x83, 0x62, 0x83, 0x4E]).decode("cp1252")
+face = bytes([0x82, 0x6C, 0x82, 0x72, 0x20, 0x83, 0x53, 0x83, 0x56, 0x83, 0x62, 0x83, 0x4E]).decode("cp" + sys.argv[2], "replace")
 text = ("Windows Registry Editor Version 5.00\r\n\r\n"
         "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n\"%s\"=\"IPAGothic\"\r\n" % face)
 open(sys.argv[1], "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
-' "$reg"
+' "$reg" "$1"
   wine regedit /S "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1 || true
 }
 

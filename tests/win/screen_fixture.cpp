@@ -41,6 +41,7 @@ std::vector<COLORREF> redrawn(int32_t x1, int32_t y1, int32_t x2, int32_t y2, CO
                               const std::vector<Text>& texts) {
     fill_rect(x1, y1, x2, y2, background);
     for (const Text& t : texts) TextOutA(canvas_dc, t.x, t.y, t.bytes.data(), int(t.bytes.size()));
+    for (const Text& t : texts) TextOutW(canvas_dc, t.x, t.y, t.wide.data(), int(t.wide.size()));
     return region(x1, y1, x2, y2);
 }
 

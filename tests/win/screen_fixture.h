@@ -20,7 +20,7 @@ inline COLORREF grey(uint32_t g) { return g | g << 8 | g << 16; }
 std::vector<COLORREF> region(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // (x1, y1)-(x2, y2) as it should look: the background, then each text put there by hand. It
 // draws on the Canvas: take what the code under test drew first.
-struct Text { int32_t x, y; std::string bytes; };
+struct Text { int32_t x, y; std::string bytes; std::wstring wide = {}; };  // bytes by TextOutA, wide by TextOutW
 std::vector<COLORREF> redrawn(int32_t x1, int32_t y1, int32_t x2, int32_t y2, COLORREF background,
                               const std::vector<Text>& texts);
 // How many pixels differ from the background: text strokes, smoothed or not.

@@ -164,6 +164,8 @@ static std::string spelt(const std::wstring& name) {
     return widened(narrow) == name ? narrow : "";
 }
 
+ScriptName script_name(const std::wstring& name) { return {name, spelt(name)}; }
+
 std::vector<ScriptName> names_in_scripts(const std::string& extension) {
     std::wstring wide = widened(extension);
     std::vector<std::wstring> stems = {
@@ -180,7 +182,7 @@ std::vector<ScriptName> names_in_scripts(const std::string& extension) {
         L"\U0001F600",                            // 😀
     };
     std::vector<ScriptName> names;
-    for (const std::wstring& stem : stems) names.push_back({stem + wide, spelt(stem + wide)});
+    for (const std::wstring& stem : stems) names.push_back(script_name(stem + wide));
     return names;
 }
 

@@ -61,6 +61,7 @@ struct ScriptName {
     std::string ansi;  // its spelling in the process's code page; empty where there is none
 };
 std::vector<ScriptName> names_in_scripts(const std::string& extension);
+ScriptName script_name(const std::wstring& name);
 // The file name the program works under: the code page's spelling where the whole path then
 // fits a path buffer, else the short name that the file system keeps for it.
 std::string working_name(const std::filesystem::path& folder, const ScriptName& name);

@@ -153,13 +153,28 @@ TEST_F(Window, SweepsEveryFolderOfOneDrop) {
     EXPECT_EQ(target_count, 2);
 }
 
-// Whether a progress area showed exactly `name`, cut to 60 bytes, at (10, 30).
-static bool progress_showed(const std::vector<COLORREF>& shown, const std::string& name) {
-    return shown == redrawn(2, 30, 398, 148, 0x303030, {{10, 30, name.substr(0, 60)}});
+// Whether a progress area showed `name` from its UTF-16, cut before the character that would pass 360
+// pixels, in glyphs that the font has where Shift-JIS or Latin-1 spell it; and looked as the old drawing
+// of the ANSI bytes `old`, cut to 60, just where those were the cut name in Shift-JIS, the font's reading.
+static bool progress_showed(const std::vector<COLORREF>& shown, const std::wstring& name, const std::string& old) {
+    int fit = 0;
+    SIZE size{};
+    GetTextExtentExPointW(canvas_dc, name.c_str(), int(name.size()), 360, &fit, nullptr, &size);
+    while (fit > 0 && (IS_LOW_SURROGATE(name[fit]) || (name[fit] >= 0x300 && name[fit] < 0x370))) fit--;
+    std::wstring cut = name.substr(0, fit);
+    char sjis[path_size], latin[path_size];
+    bool lettered = spell_in(932, cut.c_str(), sjis) || spell_in(1252, cut.c_str(), latin);
+    bool old_right = spell_in(932, cut.c_str(), sjis) && old.substr(0, 60) == sjis;
+    WORD glyphs[path_size];
+    GetGlyphIndicesW(canvas_dc, cut.c_str(), fit, glyphs, GGI_MARK_NONEXISTING_GLYPHS);
+    bool as_old = shown == redrawn(2, 30, 398, 148, 0x303030, {{10, 30, old.substr(0, 60)}});
+    return shown == redrawn(2, 30, 398, 148, 0x303030, {{10, 30, "", cut}}) && as_old == old_right &&
+           !(lettered && std::count(glyphs, glyphs + fit, WORD(0xFFFF)) > 0);
 }
 
-// A dropped file shows with the last four bytes of its name lower-cased, byte by byte.
-static std::string shown_when_dropped(std::string name) {
+// A dropped file shows with ASCII capitals in the last four units of its name lowered: bytes or UTF-16.
+template <typename Char>
+static std::basic_string<Char> shown_when_dropped(std::basic_string<Char> name) {
     for (size_t i = name.size() > 4 ? name.size() - 4 : 0; i < name.size(); i++)
         if (name[i] >= 'A' && name[i] <= 'Z') name[i] += 0x20;
     return name;
@@ -167,9 +182,14 @@ static std::string shown_when_dropped(std::string name) {
 
 TEST_F(Window, CleansDroppedFilesNamedInAnyScript) {
     ASSERT_EQ(GetACP(), expected_code_page());
+    // And names cut inside a character: a Shift-JIS letter at byte 60, a surrogate pair, a mark at 360 pixels.
+    std::vector<ScriptName> names = names_in_scripts(".PNG");
+    for (const std::wstring& stem : {L"0" + std::wstring(40, L'\u5199'), std::wstring(29, L'\u5199') + L"\U0001F600",
+                                     std::wstring(59, L'a') + L"e\u0301"})
+        names.push_back(script_name(stem + L".PNG"));
     std::vector<std::wstring> paths;
     std::vector<std::string> expected;
-    for (const ScriptName& name : names_in_scripts(".png")) {
+    for (const ScriptName& name : names) {
         write_dated(folder / name.name, png_with_phys());
         paths.push_back((folder / name.name).wstring());
         expected.push_back(working_name(folder, name));
@@ -179,14 +199,15 @@ TEST_F(Window, CleansDroppedFilesNamedInAnyScript) {
     record_progress(expected.size());
     drop_wide(paths);
     EXPECT_EQ(cleaned_order(), expected);
-    for (const ScriptName& name : names_in_scripts(".png")) {
+    for (const ScriptName& name : names) {
         EXPECT_EQ(read_file(folder / name.name), png_without_phys());
         EXPECT_TRUE(date_kept(folder / name.name));
     }
     EXPECT_TRUE(result_shows(expected_result(int(expected.size()), int(expected.size()))));
     ASSERT_EQ(progress.size(), expected.size());
     for (size_t i = 0; i < expected.size(); i++)
-        EXPECT_TRUE(progress_showed(progress[i], shown_when_dropped(expected[i]))) << expected[i];
+        EXPECT_TRUE(progress_showed(progress[i], shown_when_dropped(names[i].name), shown_when_dropped(expected[i])))
+            << expected[i];
 }
 
 TEST_F(Window, SweepsADroppedFolderNamedInAnotherScript) {
@@ -208,7 +229,10 @@ TEST_F(Window, SweepsADroppedFolderNamedInAnotherScript) {
     std::vector<std::string> order = cleaned_order();
     ASSERT_EQ(order.size(), names.size() + 1);
     ASSERT_EQ(progress.size(), names.size());
-    for (size_t i = 0; i < names.size(); i++) EXPECT_TRUE(progress_showed(progress[i], order[i])) << order[i];
+    for (size_t i = 0; i < names.size(); i++) {
+        auto name = std::find_if(names.begin(), names.end(), [&](auto& n) { return working_name(photos, n) == order[i]; });
+        EXPECT_TRUE(name != names.end() && progress_showed(progress[i], name->name, order[i])) << order[i];
+    }
 }
 
 TEST_F(Window, ReportsNothingForAMissingPathOrAnEmptyDrop) {

@@ -144,21 +144,22 @@ umount "$work/mnt-grow"
 # A longer copy writes its tail at the source's old end first, then the copy from the start.
 # When the tail fails, the source keeps its old length; when every write from the start fails,
 # the copy waits beside the program and the next start finishes the source.
+# longer_copy_fails_at MODE: brinq.exe on a copy of grow.jpg in work/MODE, its writes failing there.
+longer_copy_fails_at() {
+  bin=$work/bin-$1 && new_bin "$bin"
+  mkdir -p "$work/$1" && cp "$work/grow.jpg" "$work/$1/photo.jpg"
+  LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/$1/photo.jpg FAIL_WRITES_AFTER=1000000000 \
+    FAIL_WRITES_AT=$1 brinq "$bin" "$(winpath "$work/$1/photo.jpg")"
+  check "brinq.exe ended normally" [ $? = 0 ]
+}
+
 echo "== the copy is longer and its tail at the source's old end cannot be written"
-bin=$work/bin-tail && new_bin "$bin"
-mkdir -p "$work/tail" && cp "$work/grow.jpg" "$work/tail/photo.jpg"
-LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/tail/photo.jpg FAIL_WRITES_AFTER=1000000000 \
-  FAIL_WRITES_AT=tail brinq "$bin" "$(winpath "$work/tail/photo.jpg")"
-check "brinq.exe ended normally" [ $? = 0 ]
+longer_copy_fails_at tail
 check "source as it was" same "$work/tail/photo.jpg" "$work/grow.jpg"
 check "no temporary file left, nothing kept" [ "$(ls "$bin")" = brinq.exe ]
 
 echo "== the copy is longer and nothing can be written from the source's start"
-bin=$work/bin-start && new_bin "$bin"
-mkdir -p "$work/start" && cp "$work/grow.jpg" "$work/start/photo.jpg"
-LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/start/photo.jpg FAIL_WRITES_AFTER=1000000000 \
-  FAIL_WRITES_AT=start brinq "$bin" "$(winpath "$work/start/photo.jpg")"
-check "brinq.exe ended normally" [ $? = 0 ]
+longer_copy_fails_at start
 check "the old image still whole in the source" cmp -s -n "$(stat -c %s "$work/grow.jpg")" "$work/start/photo.jpg" "$work/grow.jpg"
 check "the copy waits beside the program with its record" \
   [ "$(ls "$bin" | tr '\n' ' ')" = "brinq.exe photo (1).jpg $waiting_name " ]

@@ -44,16 +44,16 @@ void allocate_work_buffer(int32_t size);
 void ensure_work_buffer(int32_t size);
 void release_work_buffer();
 
-// Each filter reads source_stream, writes temp_path and closes temp_stream; true only when
-// the reduced copy is complete (every read delivered what the format promised, every write
-// and the close succeeded). The copy stands whole in the WorkBuffer too.
+// Each filter reads source_stream and writes temp_path; true only when the reduced copy is
+// complete (every read delivered what the format promised, every write reached the file), and
+// then it stands whole in the WorkBuffer too.
 bool filter_png();
 bool filter_jpeg();
 bool filter_psd();
 
 // Opens source_path (of source_size bytes), recognises it by its head bytes and runs its
 // filter; raises target_count for a recognised file. A complete copy comes with the sums of
-// every piece of the source. Leaves source_stream closed.
+// every piece of the source, and temp_stream still open after it. Leaves source_stream closed.
 Reduction reduce_source();
 
 // Big-endian numbers of the file formats.
@@ -77,9 +77,13 @@ constexpr size_t stream_buffer_size = 64 * 1024;
 FILE* open_stream(const char* path, const char* mode);
 // source_path from its start, its pieces summed anew.
 bool open_source_stream();
+// temp_path, empty, for writing; under Windows another program that holds it for a moment
+// is waited for.
 bool open_temp_stream();
-// Closes temp_stream; true when complete and everything reached the file.
-bool close_temp_stream(bool complete);
+// The end of a filter's writing: true when complete and everything reached the file. The stream
+// stays open after a complete copy, for its record, and is closed otherwise.
+bool end_temp_stream(bool complete);
+void close_temp_stream();
 // After a complete copy: the source's pieces that the filter passed over summed too, and
 // cut_sums; false unless the sums cover exactly source_size bytes.
 bool sum_whole_source();
@@ -206,11 +210,10 @@ bool finish_source();
 bool cut_file(const wchar_t* path, uint64_t length);
 // The times the source had before cleaning, put back on it.
 bool put_recorded_times(void* file);
-// After the copy at temp_path: the record of the replacement in hand, on the disk with the copy;
-// temp_path stays open until the commit deletes it, or close_temp_file lets it go.
+// After the copy in temp_stream: the record of the replacement in hand, on the disk with the copy.
 bool append_record();
-bool commit_replacement();
-void close_temp_file();
+// temp_stream closed and its file deleted: after a replacement, its commit.
+bool delete_temp_stream();
 // A waiting replacement's record in a new file of its own, on the disk; false when the name is taken.
 bool write_waiting_record(const wchar_t* path);
 // The record at a file's end into record and source_pieces; with_copy, the temporary file's

@@ -66,7 +66,7 @@ static void clean_held_file() {
     Replacement outcome = differs ? replace_source() : refused;
     if (outcome == replaced) changed_count++;
     if (outcome != refused) return;  // a replaced source got its times back with the write
-    delete_temp();
+    if (temp_stream && !delete_temp_stream()) delete_temp();
     put_times_back();
 }
 

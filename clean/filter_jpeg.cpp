@@ -84,5 +84,5 @@ bool filter_jpeg() {
     if (!open_temp_stream()) return false;
     int64_t position = 0;
     bool ok = copy_first_segment(&position) && copy_segments(position);
-    return close_temp_stream(ok);
+    return end_temp_stream(ok);
 }

@@ -43,5 +43,5 @@ bool filter_png() {
     bool last = false;
     while (ok && !last) ok = copy_chunk(&consumed, &last);
     // A copy without a single chunk is no image, and it would not clean to itself.
-    return close_temp_stream(ok && copy_size > signature_size);
+    return end_temp_stream(ok && copy_size > signature_size);
 }

@@ -138,5 +138,5 @@ bool filter_psd() {
     ensure_work_buffer(source_size);
     if (!work_buffer.data || !open_source_stream()) return false;
     if (!open_temp_stream()) return false;
-    return close_temp_stream(write_copy(layout, kept_total));
+    return end_temp_stream(write_copy(layout, kept_total));
 }

@@ -5,9 +5,10 @@
 
 #include <windows.h>
 
-RecordTail record;
+#include <fcntl.h>
+#include <io.h>
 
-static HANDLE temp_file = INVALID_HANDLE_VALUE;  // temp_path, held from its record to the commit
+RecordTail record;
 
 bool held_for_a_moment(int* tries) {
     if (GetLastError() != ERROR_SHARING_VIOLATION || ++*tries > 20) return false;
@@ -15,31 +16,26 @@ bool held_for_a_moment(int* tries) {
     return true;
 }
 
-static OVERLAPPED at_offset(uint64_t at) {
-    OVERLAPPED where{};
-    where.Offset = DWORD(at);
-    where.OffsetHigh = DWORD(at >> 32);
-    return where;
+// A file's pointer moved, then plain transfers: under Wine one at an offset asks the server
+// about completion ports each time.
+static bool at_offset(void* file, uint64_t at) {
+    LARGE_INTEGER where;
+    where.QuadPart = LONGLONG(at);
+    return SetFilePointerEx(file, where, nullptr, FILE_BEGIN);
 }
 
 // A write cut short by a filling disk is taken up again where it stopped, until it fails.
 bool write_at(void* file, uint64_t at, const void* data, uint64_t size) {
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        OVERLAPPED where = at_offset(at);
-        DWORD done = 0;
-        if (!WriteFile(file, bytes, DWORD(size), &done, &where) || done == 0) return false;
-        at += done;
-        bytes += done;
-        size -= done;
-    }
+    if (!at_offset(file, at)) return false;
+    for (DWORD done = 0; size > 0; bytes += done, size -= done)
+        if (!WriteFile(file, bytes, DWORD(size), &done, nullptr) || done == 0) return false;
     return true;
 }
 
 bool read_at(void* file, uint64_t at, void* data, uint64_t size) {
-    OVERLAPPED where = at_offset(at);
     DWORD done = 0;
-    return ReadFile(file, data, DWORD(size), &done, &where) && done == size;
+    return at_offset(file, at) && ReadFile(file, data, DWORD(size), &done, nullptr) && done == size;
 }
 
 // The pieces' sums, then the tail, from `at`; flushed with everything the file holds before.
@@ -50,24 +46,29 @@ static bool write_record(HANDLE file, uint64_t at) {
            FlushFileBuffers(file);
 }
 
-void close_temp_file() {
-    if (temp_file != INVALID_HANDLE_VALUE) CloseHandle(temp_file);
-    temp_file = INVALID_HANDLE_VALUE;
-}
+static HANDLE temp_handle() { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temp_stream))); }
 
-bool append_record() {
+// Opened with the right to delete it, so that its deletion, the commit, takes no second open.
+bool open_temp_stream() {
+    copy_size = 0;
     int tries = 0;
-    do temp_file = CreateFileA(temp_path, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    while (temp_file == INVALID_HANDLE_VALUE && held_for_a_moment(&tries));
-    if (temp_file != INVALID_HANDLE_VALUE && write_record(temp_file, record.copy_length)) return true;
-    close_temp_file();
-    return false;
+    HANDLE file;
+    do file = CreateFileA(temp_path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    while (file == INVALID_HANDLE_VALUE && held_for_a_moment(&tries));
+    int descriptor = file == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(intptr_t(file), _O_BINARY);
+    temp_stream = descriptor < 0 ? nullptr : _fdopen(descriptor, "wb");
+    if (temp_stream) setvbuf(temp_stream, nullptr, _IOFBF, stream_buffer_size);
+    else if (descriptor >= 0) _close(descriptor);
+    else if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return temp_stream != nullptr;
 }
 
-bool commit_replacement() {
+bool append_record() { return fflush(temp_stream) == 0 && write_record(temp_handle(), record.copy_length); }
+
+bool delete_temp_stream() {
     FILE_DISPOSITION_INFO gone{TRUE};
-    bool deleted = SetFileInformationByHandle(temp_file, FileDispositionInfo, &gone, sizeof gone);
-    close_temp_file();
+    bool deleted = SetFileInformationByHandle(temp_handle(), FileDispositionInfo, &gone, sizeof gone);
+    close_temp_stream();
     return deleted;
 }
 

@@ -64,6 +64,9 @@ Reduction reduce_source() {
     if (source_stream) fclose(source_stream);
     source_stream = nullptr;
     // A filter that gave up may have left part of a copy; it must never be taken for one.
-    if (result == no_copy) remove(temp_path);
+    if (result == no_copy) {
+        close_temp_stream();
+        remove(temp_path);
+    }
     return result;
 }

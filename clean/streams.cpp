@@ -4,10 +4,7 @@
 #include "clean/clean.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 static int64_t source_at;                 // where source_stream stands
 static int64_t summed;                    // the source's bytes summed so far, from its start
@@ -70,23 +67,25 @@ bool open_source_stream() {
     return source_stream != nullptr;
 }
 
-// A temporary file that another program holds for a moment (a virus scanner opens a file just
-// written) is tried again for about a second.
+// Windows opens it its own way, with the right to delete it through the same handle.
+#ifndef _WIN32
 bool open_temp_stream() {
     copy_size = 0;
-    for (int tries = 0;; tries++) {
-        temp_stream = open_stream(temp_path, "wb");
-        if (temp_stream || errno != EACCES || tries == 20) return temp_stream != nullptr;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    temp_stream = open_stream(temp_path, "wb");
+    return temp_stream != nullptr;
 }
+#endif
 
 // A copy counts only when everything reached the file, buffered bytes included.
-bool close_temp_stream(bool complete) {
-    bool whole = ftell(temp_stream) == copy_size;
-    bool closed = fclose(temp_stream) == 0;
+bool end_temp_stream(bool complete) {
+    bool whole = complete && fflush(temp_stream) == 0 && ftell(temp_stream) == copy_size;
+    if (!whole) close_temp_stream();
+    return whole;
+}
+
+void close_temp_stream() {
+    if (temp_stream) fclose(temp_stream);
     temp_stream = nullptr;
-    return complete && whole && closed;
 }
 
 // The source's bytes that the filter passed over, summed; false unless the sums now cover

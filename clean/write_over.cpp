@@ -95,11 +95,12 @@ Replacement replace_source() {
     }
     Written outcome = write_over(file, make_room(file, record.old_size));
     if (outcome == written) {
-        commit_replacement();
+        delete_temp_stream();
         return replaced;
     }
-    close_temp_file();
-    return outcome == untouched ? refused : keep_waiting();
+    if (outcome == untouched) return refused;
+    close_temp_stream();
+    return keep_waiting();
 }
 
 // Every piece the file holds up to the old size, read back in pieces of scratch_bytes after the

@@ -49,7 +49,9 @@ Reduction reduce_bytes(const Bytes& source, Bytes* copy) {
     source_size = int32_t(source.size());
     if (work_buffer.capacity < min_work_buffer) allocate_work_buffer(min_work_buffer);
     Reduction result = reduce_source();
-    require(source_stream == nullptr && temp_stream == nullptr, "streams closed");
+    require(source_stream == nullptr && (temp_stream != nullptr) == (result == complete_copy),
+            "only a complete copy's stream left open");
+    close_temp_stream();
     struct stat status;
     bool temp_left = stat(temp_path, &status) == 0;
     require(temp_left == (result == complete_copy), "a temporary file only for a complete copy");

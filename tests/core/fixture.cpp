@@ -109,6 +109,8 @@ Reduced reduce(const Bytes& source) {
     source_size = int32_t(source.size());
     if (work_buffer.capacity < min_work_buffer) allocate_work_buffer(min_work_buffer);
     Reduced reduced{reduce_source(), {}, fs::exists(temp_file)};
+    EXPECT_EQ(temp_stream != nullptr, reduced.result == complete_copy);
+    close_temp_stream();
     if (reduced.result == complete_copy) {
         reduced.copy = read_file(temp_file);
         // What the replacement writes and records: the copy as assembled, every piece of the source.

@@ -195,6 +195,7 @@ static Reduction reduce_changed_between_passes(const Bytes& first, const Bytes& 
     source_stream = fopen((folder / "first.psd").string().c_str(), "rb");
     EXPECT_TRUE(source_stream && read_block(work_buffer.data, 4));
     Reduction result = filter_psd() ? complete_copy : no_copy;
+    close_temp_stream();
     if (source_stream) fclose(source_stream);
     source_stream = nullptr;
     std::filesystem::remove_all(folder);

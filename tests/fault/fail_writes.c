@@ -58,28 +58,25 @@ static int positioned_write_fails(off_t offset) {
     return strcmp(mode, "tail") == 0;
 }
 
-ssize_t write(int fd, const void* data, size_t n) {
-    static ssize_t (*real)(int, const void*, size_t);
-    if (!real) real = (ssize_t (*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
-    ssize_t room = allowed(fd, n);
-    if (room < 0) return -1;
-    ssize_t done = real(fd, data, (size_t)room);
-    if (done > 0 && aims_at_path(fd)) written += done;
-    return done;
-}
-
-ssize_t pwrite(int fd, const void* data, size_t n, off_t at) {
-    static ssize_t (*real)(int, const void*, size_t, off_t);
-    if (!real) real = (ssize_t (*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite");
-    if (aims_at_path(fd) && positioned_write_fails(at)) {
+// A write at `at`, or at the file's position for a plain one (at < 0).
+static ssize_t write_or_fail(int fd, const void* data, size_t n, off_t at) {
+    static ssize_t (*real_write)(int, const void*, size_t);
+    static ssize_t (*real_pwrite)(int, const void*, size_t, off_t);
+    if (!real_write) real_write = (ssize_t (*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
+    if (!real_pwrite) real_pwrite = (ssize_t (*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite");
+    if (aims_at_path(fd) && positioned_write_fails(at >= 0 ? at : lseek(fd, 0, SEEK_CUR))) {
         errno = EIO;
         return -1;
     }
     ssize_t room = allowed(fd, n);
     if (room < 0) return -1;
-    ssize_t done = real(fd, data, (size_t)room, at);
+    ssize_t done = at >= 0 ? real_pwrite(fd, data, (size_t)room, at) : real_write(fd, data, (size_t)room);
     if (done > 0 && aims_at_path(fd)) written += done;
     return done;
 }
+
+ssize_t write(int fd, const void* data, size_t n) { return write_or_fail(fd, data, n, -1); }
+
+ssize_t pwrite(int fd, const void* data, size_t n, off_t at) { return write_or_fail(fd, data, n, at); }
 
 ssize_t pwrite64(int fd, const void* data, size_t n, off_t at) { return pwrite(fd, data, n, at); }

@@ -99,7 +99,7 @@ echo "an earlier kept copy" >"$bin/photo (1).png"
 LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/always/photo.png FAIL_WRITES_AFTER=100000 \
   FAIL_WRITES_MODE=always FAIL_WRITES_NOTE=$work/always.note brinq "$bin" "$(winpath "$work/always/photo.png")"
 check "brinq.exe ended normally" [ $? = 0 ]
-check "both copies failed" [ "$(wc -l <"$work/always.note")" = 3 ]
+check "both copies failed" [ "$(wc -l <"$work/always.note")" -ge 3 ]
 check "the complete copy kept beside the program" same "$bin/photo (2).png" "$work/big.png.expected"
 check "an earlier kept copy untouched" [ "$(cat "$bin/photo (1).png")" = "an earlier kept copy" ]
 check "source whole, or its copy kept" whole_or_kept "$work/always/photo.png" "$work/big.png" "$bin/photo (2).png"

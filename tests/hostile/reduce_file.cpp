@@ -32,7 +32,9 @@ int main(int argc, char** argv) {
         source_size = int32_t(source.size());
         if (work_buffer.capacity < min_work_buffer) allocate_work_buffer(min_work_buffer);
         std::vector<unsigned char> expected = source;
-        if (reduce_source() == complete_copy) {
+        Reduction result = reduce_source();
+        close_temp_stream();
+        if (result == complete_copy) {
             std::vector<unsigned char> copy = read_all(temp_path);
             if (copy.size() != source.size()) expected = copy;
         }

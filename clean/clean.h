@@ -75,8 +75,9 @@ inline bool copy_has_room(int64_t n) { return copy_size + n <= work_buffer.capac
 constexpr size_t stream_buffer_size = 64 * 1024;
 // fopen with a stream buffer of stream_buffer_size bytes.
 FILE* open_stream(const char* path, const char* mode);
-// source_path from its start, its pieces summed anew.
+// source_path from its start, its pieces summed anew from start_summing.
 bool open_source_stream();
+void start_summing();
 // temp_path, empty, for writing; under Windows another program that holds it for a moment
 // is waited for.
 bool open_temp_stream();
@@ -150,6 +151,7 @@ enum ReadState { file_missing, file_unreadable, file_unsound, file_sound };
 constexpr uint64_t scratch_bytes = 1 << 20;  // after a copy checked in the WorkBuffer: room to read a source back
 
 extern RecordTail record;               // the replacement in hand, or the one a later start finishes
+extern void* source_file;               // source_path held, to no other process, while it is cleaned
 extern bool temp_busy;                  // the last clean_file found temp_path in another process's hands
 extern char temp_folders[2][path_size]; // where temp_path may go, in turn: the program's folder, the user's temporary folder
 
@@ -199,9 +201,11 @@ bool beside(const wchar_t* beside, const wchar_t* name, wchar_t* path);
 Replacement keep_waiting();
 // Deletes temp_path, waiting a moment for another program that holds it.
 void delete_temp();
-// The source, opened for writing, if it is still of the size and last-write time it was first
-// read with; else INVALID_HANDLE_VALUE.
-void* open_unchanged_source();
+// Whether source_file can take the copy: writable, and still of the size and last-write time it
+// was first seen with.
+bool source_replaceable();
+// A stdio stream over a Windows file handle, which it then owns; null, the handle closed, on failure.
+FILE* stream_of(void* file, const char* mode);
 // Puts the complete reduced copy, assembled in the WorkBuffer, over source_path.
 Replacement replace_source();
 // The recorded replacement finished over its source, if that file is still the source as the

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <fcntl.h>
 #include <io.h>
 
 RecordTail record;
@@ -55,11 +54,7 @@ bool open_temp_stream() {
     HANDLE file;
     do file = CreateFileA(temp_path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     while (file == INVALID_HANDLE_VALUE && held_for_a_moment(&tries));
-    int descriptor = file == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(intptr_t(file), _O_BINARY);
-    temp_stream = descriptor < 0 ? nullptr : _fdopen(descriptor, "wb");
-    if (temp_stream) setvbuf(temp_stream, nullptr, _IOFBF, stream_buffer_size);
-    else if (descriptor >= 0) _close(descriptor);
-    else if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    temp_stream = file == INVALID_HANDLE_VALUE ? nullptr : stream_of(file, "wb");
     return temp_stream != nullptr;
 }
 

@@ -59,16 +59,21 @@ FILE* open_stream(const char* path, const char* mode) {
     return stream;
 }
 
-bool open_source_stream() {
+void start_summing() {
     source_pieces.clear();
     source_at = 0;
     summed = 0;
+}
+
+// Windows opens both its own way: the source through the handle that holds it, the copy with
+// the right to delete it through the same handle.
+#ifndef _WIN32
+bool open_source_stream() {
+    start_summing();
     source_stream = open_stream(source_path, "rb");
     return source_stream != nullptr;
 }
 
-// Windows opens it its own way, with the right to delete it through the same handle.
-#ifndef _WIN32
 bool open_temp_stream() {
     copy_size = 0;
     temp_stream = open_stream(temp_path, "wb");

@@ -59,16 +59,14 @@ static bool write_copy(HANDLE file) {
            put_recorded_times(file) && FlushFileBuffers(file);
 }
 
-// After make_room; closes the file. A write that fails part-way is tried once more on a fresh
-// handle.
-static Written write_over(HANDLE file, Written room) {
-    bool done = room == written && write_copy(file);
-    done = CloseHandle(file) && done;
-    if (room != written || done) return room;
-    file = CreateFileW(record.source, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    done = file != INVALID_HANDLE_VALUE && write_copy(file);
-    done = file != INVALID_HANDLE_VALUE && CloseHandle(file) && done;
-    return done ? written : damaged;
+// After make_room. A write that fails part-way is tried once more on a fresh handle, which
+// takes the place of *file.
+static Written write_over(HANDLE* file, Written room) {
+    if (room != written || write_copy(*file)) return room;
+    CloseHandle(*file);
+    *file = CreateFileW(record.source, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
+    return *file != INVALID_HANDLE_VALUE && write_copy(*file) ? written : damaged;
 }
 
 // The record of the replacement in hand: the source's full path, the copy as assembled.
@@ -86,14 +84,10 @@ static bool fill_record() {
 }
 
 Replacement replace_source() {
-    if (refused_by_attributes(GetFileAttributesA(source_path)) || !fill_record()) return refused;
-    HANDLE file = open_unchanged_source();
-    if (file == INVALID_HANDLE_VALUE) return refused;
-    if (!append_record()) {
-        CloseHandle(file);
+    if (refused_by_attributes(GetFileAttributesA(source_path)) || !source_replaceable() || !fill_record() ||
+        !append_record())
         return refused;
-    }
-    Written outcome = write_over(file, make_room(file, record.old_size));
+    Written outcome = write_over(&source_file, make_room(source_file, record.old_size));
     if (outcome == written) {
         delete_temp_stream();
         return replaced;
@@ -126,9 +120,8 @@ bool finish_source() {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size) || !same_source(file, uint64_t(size.QuadPart))) {
-        CloseHandle(file);
-        return false;
-    }
-    return write_over(file, make_room(file, uint64_t(size.QuadPart))) == written;
+    bool finished = GetFileSizeEx(file, &size) && same_source(file, uint64_t(size.QuadPart)) &&
+                    write_over(&file, make_room(file, uint64_t(size.QuadPart))) == written;
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return finished;
 }

@@ -78,9 +78,12 @@ FILE* open_stream(const char* path, const char* mode);
 // source_path from its start, its pieces summed anew from start_summing.
 bool open_source_stream();
 void start_summing();
-// temp_path, empty, for writing; under Windows another program that holds it for a moment
-// is waited for.
+// temp_path, empty, for writing, the copy started; under Windows another program that holds it
+// for a moment is waited for.
 bool open_temp_stream();
+void start_copy();
+// checksum64 of the copy so far, summed as it was written.
+uint64_t copy_checksum();
 // The end of a filter's writing: true when complete and everything reached the file. The stream
 // stays open after a complete copy, for its record, and is closed otherwise.
 bool end_temp_stream(bool complete);

@@ -49,7 +49,7 @@ static HANDLE temp_handle() { return reinterpret_cast<HANDLE>(_get_osfhandle(_fi
 
 // Opened with the right to delete it, so that its deletion, the commit, takes no second open.
 bool open_temp_stream() {
-    copy_size = 0;
+    start_copy();
     int tries = 0;
     HANDLE file;
     do file = CreateFileA(temp_path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstring>
 
+static Checksum copy_sum;   // the copy's bytes from its start, in whole lanes while they are in the cache
+static int64_t copy_summed;  // how many of them
+
 static int64_t source_at;                 // where source_stream stands
 static int64_t summed;                    // the source's bytes summed so far, from its start
 static unsigned char partial[piece_bytes];  // the start of a piece that the reads so far have not filled
@@ -49,7 +52,22 @@ bool write_block(const void* from, uint32_t n) {
     unsigned char* at = copy_end();
     if (from != at) memmove(at, from, n);
     copy_size += n;
+    int64_t ready = (copy_size - copy_summed) / 32 * 32;
+    checksum_add(&copy_sum, work_buffer.data + copy_summed, size_t(ready));
+    copy_summed += ready;
     return fwrite(at, n, 1, temp_stream) == 1;
+}
+
+void start_copy() {
+    copy_size = 0;
+    copy_summed = 0;
+    checksum_start(&copy_sum);
+}
+
+uint64_t copy_checksum() {
+    Checksum whole = copy_sum;
+    checksum_add(&whole, work_buffer.data + copy_summed, size_t(copy_size - copy_summed));
+    return checksum_end(whole);
 }
 
 // Chunks and segments are small: a large stream buffer spares a system call for each of them.
@@ -75,7 +93,7 @@ bool open_source_stream() {
 }
 
 bool open_temp_stream() {
-    copy_size = 0;
+    start_copy();
     temp_stream = open_stream(temp_path, "wb");
     return temp_stream != nullptr;
 }

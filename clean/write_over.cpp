@@ -78,7 +78,7 @@ static bool fill_record() {
     DWORD length = GetFullPathNameW(path, record_path_size, record.source, nullptr);
     if (length == 0 || length >= record_path_size) return false;
     record.copy_length = uint64_t(copy_size);
-    record.copy_checksum = checksum64(work_buffer.data, size_t(copy_size));
+    record.copy_checksum = copy_checksum();
     memcpy(record.cut_sums, cut_sums, sizeof cut_sums);
     return source_pieces.size() == pieces_of(record.old_size);
 }

@@ -58,6 +58,7 @@ Reduction reduce_bytes(const Bytes& source, Bytes* copy) {
     if (result == complete_copy) {
         *copy = read_bytes(temp_path);
         require(Bytes(work_buffer.data, work_buffer.data + copy_size) == *copy, "the copy assembled as written");
+        require(copy_checksum() == checksum64(copy->data(), copy->size()), "the copy summed as written");
         require(source_pieces.size() == pieces_of(source.size()), "every piece of the source summed");
         for (size_t at = 0; at < source.size(); at += piece_bytes)
             require(source_pieces[at / piece_bytes] ==

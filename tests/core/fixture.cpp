@@ -115,6 +115,7 @@ Reduced reduce(const Bytes& source) {
         reduced.copy = read_file(temp_file);
         // What the replacement writes and records: the copy as assembled, every piece of the source.
         EXPECT_EQ(Bytes(work_buffer.data, work_buffer.data + copy_size), reduced.copy);
+        EXPECT_EQ(copy_checksum(), checksum64(reduced.copy.data(), reduced.copy.size()));
         EXPECT_EQ(source_pieces, piece_sums(source));
     }
     fs::remove_all(folder);

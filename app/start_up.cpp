@@ -74,4 +74,5 @@ void run_command_line(int argc, wchar_t** argv) {
     }
     yield_1ms();
     release_work_buffer();
+    end_batch();
 }

@@ -170,6 +170,9 @@ void release_temp();
 // At a start: what interrupted replacements left beside either folder of temp_folders is
 // finished, where no other process holds it.
 void finish_pending_if_free();
+// At the end of a batch: the temporary file, which the batch's files shared, goes where no other
+// process has a file in hand through it.
+void end_batch();
 // temp_path in the first of temp_folders that takes a file; where none does, beside the program
 // as far as it can be named.
 void choose_temp_path();
@@ -214,13 +217,15 @@ Replacement replace_source();
 // The recorded replacement finished over its source, if that file is still the source as the
 // cut left it; the copy stands checked in the WorkBuffer. False while it must wait.
 bool finish_source();
+// The file's end set to `length`.
+bool cut_at(void* file, uint64_t length);
 bool cut_file(const wchar_t* path, uint64_t length);
 // The times the source had before cleaning, put back on it.
 bool put_recorded_times(void* file);
 // After the copy in temp_stream: the record of the replacement in hand, on the disk with the copy.
 bool append_record();
-// temp_stream closed and its file deleted: after a replacement, its commit.
-bool delete_temp_stream();
+// Once the source is on the disk: the record no longer holds, and temp_stream is closed.
+void commit_replacement();
 // A waiting replacement's record in a new file of its own, on the disk; false when the name is taken.
 bool write_waiting_record(const wchar_t* path);
 // The record at a file's end into record and source_pieces; with_copy, the temporary file's

@@ -86,7 +86,7 @@ static void clean_taken_source() {
     Replacement outcome = differs ? replace_source() : refused;
     if (outcome == replaced) changed_count++;
     if (outcome != refused) return;  // a replaced source got its times back with the write
-    if (temp_stream && !delete_temp_stream()) delete_temp();
+    close_temp_stream();
     if (source_replaceable()) put_recorded_times(source_file);
 }
 

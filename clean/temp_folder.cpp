@@ -80,6 +80,15 @@ static void finish_pending_here() {
     temp_busy = false;
 }
 
+void end_batch() {
+    if (!is_blocked(temp_path) && GetFileAttributesA(temp_path) != INVALID_FILE_ATTRIBUTES && take_lock()) {
+        if (leftovers_unchecked()) finish_pending();
+        else delete_temp();
+        release_temp();
+    }
+    temp_busy = false;
+}
+
 // The chosen folder last, so that its mutex stays at hand for the first file.
 void finish_pending_if_free() {
     char chosen[path_size];

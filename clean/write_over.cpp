@@ -24,23 +24,6 @@ static bool refused_by_attributes(DWORD attributes) {
            (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
 }
 
-// The file's end set to `length`. Asked first: Wine cannot set a file's end where it already is
-// on a full disk.
-static bool cut_at(HANDLE file, uint64_t length) {
-    LARGE_INTEGER now;
-    if (GetFileSizeEx(file, &now) && uint64_t(now.QuadPart) == length) return true;
-    FILE_END_OF_FILE_INFO end;
-    end.EndOfFile.QuadPart = LONGLONG(length);
-    return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
-}
-
-bool cut_file(const wchar_t* path, uint64_t length) {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool cut = cut_at(file, length);
-    return CloseHandle(file) && cut;
-}
-
 enum Written { untouched, written, damaged };
 
 // A copy longer than the file's `size` bytes first writes what lies past that end, so that a
@@ -89,7 +72,7 @@ Replacement replace_source() {
         return refused;
     Written outcome = write_over(&source_file, make_room(source_file, record.old_size));
     if (outcome == written) {
-        delete_temp_stream();
+        commit_replacement();
         return replaced;
     }
     if (outcome == untouched) return refused;

@@ -103,22 +103,22 @@ def step_images(rng):
 # is cut, and what the source must end as once brinq.exe has started again.
 STEPS = [
     ("while the copy is written", "temp", "first", "half", "original"),
-    ("while the record after it is written", "temp", "last", "half", "original"),
+    ("while the record after it is written", "temp", "last but one", "half", "original"),
     ("before the copy and its record are flushed", "flush", "first", "before", "copy"),
     ("in the middle of the first write into the source", "source", "first", "half", "copy"),
     ("in the middle of the write over the source", "source", "last", "half", "copy"),
     ("between that write and the cut of the old tail", "source", "last", "after", "copy"),
     ("before the times are put back", "times", "first", "before", "copy"),
-    ("once the source is flushed, before the temporary file goes", "flush", "last", "after", "copy"),
+    ("once the source is flushed, before its record is wiped", "flush", "last", "after", "copy"),
 ]
 # What reaches the disk in which order: the copy and its record before the source is touched,
-# the source before the temporary file goes (nothing in the program's process follows it).
-DURABLE_ORDER = ["temp temp", "flush temp", "source source", "times source", "flush source"]
+# the source before its record is wiped.
+DURABLE_ORDER = ["temp temp", "flush temp", "source source", "times source", "flush source", "temp temp"]
 
 
 def event_number(kinds, kind, which):
-    """The first or last event of `kind`, counted among the events of that kind alone."""
-    return 1 if which == "first" else kinds.count(kind)
+    """The first, last or last but one event of `kind`, counted among the events of that kind alone."""
+    return {"first": 1, "last": kinds.count(kind), "last but one": kinds.count(kind) - 1}[which]
 
 
 def killed_in_file(exe, name, data, kinds, kill_step):

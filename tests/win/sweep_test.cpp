@@ -21,6 +21,7 @@ protected:
     }
     void TearDown() override {
         stop_recording();
+        end_batch();  // the batch's end, as the command line and a drop take it
         EXPECT_FALSE(fs::exists(folder / "xtmp_7x91x4vnq.xxxx"));
         fs::remove_all(folder);
     }

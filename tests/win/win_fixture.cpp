@@ -89,6 +89,7 @@ void use_temp_folder(const fs::path& folder, const fs::path& other) {
 void clean(const fs::path& path) {
     snprintf(source_path, sizeof source_path, "%s", path.string().c_str());
     clean_when_free();
+    end_batch();
 }
 
 // BRINQ_EXE is the build's Linux path; Wine sees the Linux root as drive Z:.

@@ -35,7 +35,7 @@ bool date_kept(const std::filesystem::path& path);
 // Points temp_path into `folder`, so that tests running side by side never share it; `other`
 // is where cleaning goes on when leftovers block `folder`.
 void use_temp_folder(const std::filesystem::path& folder, const std::filesystem::path& other = {});
-// Runs clean_file on `path` with fresh counters.
+// Cleans `path` as a batch of its own.
 void clean(const std::filesystem::path& path);
 
 // The brinq.exe that the build made.

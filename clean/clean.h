@@ -108,8 +108,8 @@ uint64_t checksum64(const unsigned char* data, size_t size);
 enum { record_path_size = 1024 };  // UTF-16 units for a source's full path in a record
 
 // A replacement under way: written, with the sums of the old source's pieces before it, after
-// the copy in the temporary file before the first byte goes over the source; the temporary
-// file's deletion is the commit. A replacement that has to wait keeps it in a file of its own.
+// the copy in the temporary file before the first byte goes over the source; wiping its magic
+// is the commit. A replacement that has to wait keeps it in a file of its own.
 struct RecordTail {
     char magic[8];                     // the layout of this record
     uint64_t copy_length;              // bytes of the reduced copy

@@ -6,9 +6,6 @@
 
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
-
 bool temp_busy;
 void* source_file = INVALID_HANDLE_VALUE;
 
@@ -38,15 +35,6 @@ static bool take_source() {
         source_file = CreateFileA(source_path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return source_file != INVALID_HANDLE_VALUE &&
            size_and_times(source_file, &record.old_size, &record.creation_time, &record.last_write_time);
-}
-
-FILE* stream_of(void* file, const char* mode) {
-    int descriptor = _open_osfhandle(intptr_t(file), _O_BINARY | (mode[0] == 'r' ? _O_RDONLY : 0));
-    FILE* stream = descriptor < 0 ? nullptr : _fdopen(descriptor, mode);
-    if (stream) setvbuf(stream, nullptr, _IOFBF, stream_buffer_size);
-    else if (descriptor >= 0) _close(descriptor);
-    else CloseHandle(file);
-    return stream;
 }
 
 // The filter reads the held source from its start through a handle of its own; a source that

@@ -9,10 +9,10 @@
 
 namespace fs = std::filesystem;
 
-// An old source of three pieces, a shorter copy, and the source as a kill left it: its first
-// piece new, the rest old.
-static const Bytes old_bytes = noise(10000, 1), copy_bytes = noise(7000, 2);
-static const Bytes half_written = first_bytes(copy_bytes, 4096) + Bytes(old_bytes.begin() + 4096, old_bytes.end());
+// An old source of three pieces, its much shorter copy, and the source as a kill left it: the
+// copy written over its start, the old bytes after it.
+static const Bytes old_bytes = png_with_phys() + noise(10000, 1), copy_bytes = png_without_phys();
+static const Bytes half_written = copy_bytes + Bytes(old_bytes.begin() + copy_bytes.size(), old_bytes.end());
 
 class CleanFile : public ::testing::Test {
 protected:
@@ -233,6 +233,7 @@ TEST_F(CleanFile, AReplacementThatCannotBeFinishedWaitsUntilItCan) {
         if (why == 2) fs::rename(away, path);
         if (why == 3) write_file(path, half_written);
         clean(path);
+        clean(kept);
         EXPECT_EQ(read_file(path), half_written) << why;
         finish_pending_if_free();
         EXPECT_EQ(read_file(path), copy_bytes) << why;

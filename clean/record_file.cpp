@@ -50,8 +50,10 @@ bool write_waiting_record(const wchar_t* path) {
     if (file == INVALID_HANDLE_VALUE) return false;
     bool written = write_record(file, 0);
     CloseHandle(file);
-    if (!written) DeleteFileW(path);
-    return written;
+    if (written) return true;
+    DeleteFileW(path);
+    SetLastError(ERROR_WRITE_FAULT);  // not a name taken: no other name is tried
+    return false;
 }
 
 static HANDLE open_for_reading(const wchar_t* path) {

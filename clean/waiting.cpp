@@ -87,10 +87,13 @@ static bool move_aside(const wchar_t* temp) {
         if (!kept_name(temp, n, kept)) return false;
         if (GetFileAttributesW(kept) != INVALID_FILE_ATTRIBUTES) continue;
         wcscpy(record.kept, name_in(kept));
-        int slot = 1;
-        do swprintf(record_path, path_size, L"%.*lsxtmp_7x91x4vnq.p%03d", int(name_in(temp) - temp), temp, slot);
-        while (!write_waiting_record(record_path) && GetLastError() == ERROR_FILE_EXISTS && ++slot < 1000);
-        if (slot == 1000) return false;
+        bool recorded = false;
+        for (int slot = 1; slot < 1000 && !recorded; slot++) {
+            swprintf(record_path, path_size, L"%.*lsxtmp_7x91x4vnq.p%03d", int(name_in(temp) - temp), temp, slot);
+            recorded = write_waiting_record(record_path);
+            if (!recorded && GetLastError() != ERROR_FILE_EXISTS) break;
+        }
+        if (!recorded) return false;
         if (MoveFileW(temp, kept)) {
             cut_file(kept, record.copy_length);
             note_waiting(kept, true);

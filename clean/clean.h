@@ -224,8 +224,9 @@ bool cut_file(const wchar_t* path, uint64_t length);
 bool put_recorded_times(void* file);
 // After the copy in temp_stream: the record of the replacement in hand, on the disk with the copy.
 bool append_record();
-// Once the source is on the disk: the record no longer holds, and temp_stream is closed.
-void commit_replacement();
+// The record no longer holds, and temp_stream is closed: the commit, once the source is on the
+// disk, or a replacement given up before a byte of the source changed.
+void wipe_record();
 // A waiting replacement's record in a new file of its own, on the disk; false when the name is taken.
 bool write_waiting_record(const wchar_t* path);
 // The record at a file's end into record and source_pieces; with_copy, the temporary file's

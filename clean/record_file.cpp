@@ -37,9 +37,9 @@ bool open_temp_stream() {
 bool append_record() { return fflush(temp_stream) == 0 && write_record(temp_handle(), record.copy_length); }
 
 // The record's magic wiped. Not flushed: the next file's flush takes it along, and should a
-// power cut lose it, the next start finds a source that is the copy already, and writes the
-// same bytes again.
-void commit_replacement() {
+// power cut lose it, the next start finds a source that is the copy already, or still the old
+// file, and writes the copy over it.
+void wipe_record() {
     static const char wiped[sizeof record.magic] = {};
     write_at(temp_handle(), record.copy_length + pieces_bytes(), wiped, sizeof wiped);
     close_temp_stream();
@@ -108,7 +108,7 @@ ReadState read_record(const wchar_t* path, bool with_copy) {
 ReadState read_kept_copy(const wchar_t* path, uint64_t* length) {
     HANDLE file = open_for_reading(path);
     if (file == INVALID_HANDLE_VALUE) return not_opened();
-    LARGE_INTEGER size;
+    LARGE_INTEGER size{};
     ReadState state = GetFileSizeEx(file, &size) ? file_unsound : file_unreadable;
     *length = uint64_t(size.QuadPart);
     if (state == file_unsound && (*length == record.copy_length || *length == record.copy_length + record_bytes()))

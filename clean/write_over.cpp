@@ -67,17 +67,16 @@ static bool fill_record() {
 }
 
 Replacement replace_source() {
-    if (refused_by_attributes(GetFileAttributesA(source_path)) || !source_replaceable() || !fill_record() ||
-        !append_record())
+    if (refused_by_attributes(GetFileAttributesA(source_path)) || !source_replaceable() || !fill_record())
         return refused;
-    Written outcome = write_over(&source_file, make_room(source_file, record.old_size));
-    if (outcome == written) {
-        commit_replacement();
-        return replaced;
+    Written outcome = append_record() ? write_over(&source_file, make_room(source_file, record.old_size)) : untouched;
+    if (outcome == damaged) {
+        close_temp_stream();
+        return keep_waiting();
     }
-    if (outcome == untouched) return refused;
-    close_temp_stream();
-    return keep_waiting();
+    // A source left as it was, as much as one that is the copy, has nothing left to finish.
+    wipe_record();
+    return outcome == written ? replaced : refused;
 }
 
 // Every piece the file holds up to the old size, read back in pieces of scratch_bytes after the

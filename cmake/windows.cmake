@@ -10,7 +10,7 @@ add_custom_command(OUTPUT ${SHELL32_DELAYED}
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
   DEPENDS ${PROJECT_SOURCE_DIR}/res/shell32.def VERBATIM)
 add_custom_target(shell32_delayed DEPENDS ${SHELL32_DELAYED})
-set(WIN_LIBS gdi32 user32 ${SHELL32_DELAYED} winmm kernel32 ntdll)
+set(WIN_LIBS gdi32 user32 ${SHELL32_DELAYED} winmm advapi32 bcrypt kernel32 ntdll)
 set(WARNINGS -Wall -Wextra)
 # One commit gives one brinq.exe, whatever folder it is built in and when: no source path (a
 # __FILE__ in an assertion) and no link time in the PE header.
@@ -19,6 +19,7 @@ set(NO_BUILD_PATHS $<$<COMPILE_LANGUAGE:CXX>:-ffile-prefix-map=${PROJECT_SOURCE_
 file(GLOB WIN_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/app/*.cpp
   ${PROJECT_SOURCE_DIR}/clean/*.cpp
+  ${PROJECT_SOURCE_DIR}/replace/*.cpp
   ${PROJECT_SOURCE_DIR}/batch/*.cpp
   ${PROJECT_SOURCE_DIR}/ui/*.cpp
   ${PROJECT_SOURCE_DIR}/emblem/*.cpp)

@@ -16,32 +16,37 @@ static bool cut_file(const std::wstring& path, uint64_t length) {
 
 // No source is touched before a sound record stands after the copy: a temporary file without
 // one is stale, and so is one whose copy is not the one sealed. Another user's, or one that
-// cannot be read now, may guard a whole image: it is left, and so is its folder.
+// cannot be read now, may guard a whole image: it is left, and so is its folder, and what it
+// names is no input; so is one that cannot be deleted.
 void finish_temp(int folder) {
     TempFolder& temp = temp_folders[folder];
     ReadState state = read_temp_record(handle_of(temp.stream));
+    if (state == file_foreign) note_waiting(temp.path, true);
     if (state == file_ours && !finish_source()) {
         keep_waiting(folder);
         return;
     }
-    if (state == file_ours || state == file_stale) {
-        drop_temp(folder);
-        return;
+    if ((state == file_ours || state == file_stale) && drop_temp(folder)) return;
+    if (temp.stream) {
+        if (temp_stream == temp.stream) temp_stream = nullptr;
+        fclose(temp.stream);
+        temp.stream = nullptr;
     }
-    if (temp_stream == temp.stream) temp_stream = nullptr;
-    fclose(temp.stream);
-    temp.stream = nullptr;
     temp.blocked = true;
 }
 
 // A torn record prepared a move aside that never came; a copy that is gone, or no longer the
 // one sealed (the user's file now), leaves only the record to go. A copy that cannot be read
-// now leaves both for a later take.
+// now leaves both for a later take. What another user's record names is no input here either.
 static void finish_waiting(const std::wstring& folder, const std::wstring& record_path) {
     ReadState state = read_waiting_record(record_path);
     if (state == file_stale) DeleteFileW(record_path.c_str());
-    if (state != file_ours) return;
+    if (state != file_ours && state != file_foreign) return;
     std::wstring kept = joined(folder, wide(record.kept));
+    if (state == file_foreign) {
+        note_waiting(kept, true);
+        return;
+    }
     uint64_t length = 0;
     state = read_kept_copy(kept, &length);
     if (state == file_missing || state == file_stale) DeleteFileW(record_path.c_str());

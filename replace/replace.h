@@ -96,8 +96,8 @@ bool is_waiting_source();
 void note_waiting(const std::wstring& kept, bool waits);
 // The copy in the temporary file, with its record, set aside to wait for its source.
 void keep_waiting(int folder);
-// The temporary file of a folder gone, its stream closed.
-void drop_temp(int folder);
+// The temporary file of a folder gone, its stream closed; false where it could not be deleted.
+bool drop_temp(int folder);
 // Whether source_file can take the copy: writable, and still of the size and last-write time it
 // was first seen with.
 bool source_replaceable();

@@ -24,13 +24,14 @@ void use_temp_folders(const std::wstring& program_folder, const std::wstring& us
 
 static bool usable(int folder) { return !temp_folders[folder].path.empty() && !temp_folders[folder].blocked; }
 
-void drop_temp(int folder) {
+bool drop_temp(int folder) {
     TempFolder& temp = temp_folders[folder];
     FILE_DISPOSITION_INFO gone = {TRUE};
-    SetFileInformationByHandle(handle_of(temp.stream), FileDispositionInfo, &gone, sizeof gone);
+    bool dropped = SetFileInformationByHandle(handle_of(temp.stream), FileDispositionInfo, &gone, sizeof gone);
     if (temp_stream == temp.stream) temp_stream = nullptr;
     fclose(temp.stream);
     temp.stream = nullptr;
+    return dropped;
 }
 
 enum Take { taken, busy, passed_over };

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cwchar>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -373,4 +374,154 @@ TEST_F(CleanFile, NamesTheMutexAfterTheFolderWhateverItsSpellingAndAfterTheUser)
         EXPECT_EQ(temp_lock_name(spelling + L"\\xtmp_7x91x4vnq.xxxx"), name) << utf8(spelling);
     EXPECT_NE(temp_lock_name((folder / "xtmp_7x91x4vnq.xxxx").wstring()), name);
     EXPECT_EQ(name.rfind(L"Global\\brinq_" + user_sid_text() + L"_", 0), 0u);
+}
+
+// Records that anyone can place beside the program, and the user's own in every state a kill
+// leaves: only this user's sealed record, whole, of a copy whole, within the bounds of a real
+// replacement, acts; nothing another names is touched.
+class PlantedRecord : public CleanFile {
+protected:
+    fs::path victim() {
+        fs::path path = other / "report.pdf";
+        write_dated(path, noise(10000, 7));
+        return path;
+    }
+    bool victim_untouched() { return read_file(other / "report.pdf") == noise(10000, 7) && date_kept(other / "report.pdf"); }
+    // The files in the temporary file's folder: nothing waits where only the sources are.
+    std::set<std::string> files_beside() {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+        return names;
+    }
+    // The next file of a batch, cleaned: through the other folder where the first is passed over.
+    void clean_next() {
+        fs::path next = source(png_with_phys(), "next.png");
+        clean(next);
+        EXPECT_EQ(read_file(next), png_without_phys());
+    }
+};
+
+// Sealed with this user's own key even, a record out of the bounds of a real replacement is
+// stale: one that claims an empty source and names the report, and a waiting one whose copy's
+// name climbs out of the folder to the report, so that finishing it would write the report's
+// bytes over a planted file and delete the report.
+TEST_F(PlantedRecord, OutOfTheBoundsOfARealReplacementTouchesNothing) {
+    std::wstring report = extended_path(victim().wstring()), planted = extended_path((other / "planted.bin").wstring());
+    Bytes chosen = filled(max_growth, 0x41), stolen = noise(10000, 7);
+    Record empty_source{};
+    empty_source.copy_length = chosen.size();
+    empty_source.source.assign(report.begin(), report.end());
+    write_file(temp_file(), chosen + sealed_record(empty_source, {}, chosen));
+    write_file(other / "planted.bin", noise(10001, 9));
+    std::vector<uint64_t> pieces;
+    Record climbing = record_of(noise(10001, 9), stolen, &pieces);
+    climbing.source.assign(planted.begin(), planted.end());
+    std::wstring up = L"..\\" + other.filename().wstring() + L"\\report.pdf";
+    climbing.kept.assign(up.begin(), up.end());
+    write_file(folder / "xtmp_7x91x4vnq.p001", sealed_record(climbing, pieces, stolen));
+    clean_next();
+    EXPECT_TRUE(victim_untouched());
+    EXPECT_EQ(read_file(other / "planted.bin"), noise(10001, 9));
+    EXPECT_EQ(files_beside(), std::set<std::string>{"next.png"});
+}
+
+// Another user's key: their record stays, what it names is no input, and the batch goes through
+// the other folder; that user's next run finishes it.
+TEST_F(PlantedRecord, SealedWithAnotherUsersKeyIsLeftForThatUser) {
+    use_temp_folder(folder, other);
+    use_key_folder(other / "another user");
+    fs::path path = interrupted();
+    Bytes left = read_file(temp_file());
+    use_key_folder(other / "profile");
+    clean_next();
+    clean(path);
+    EXPECT_EQ(read_file(path), half_written);
+    EXPECT_EQ(read_file(temp_file()), left);
+    EXPECT_EQ(target_count, 1);
+    use_temp_folder(folder, other);
+    use_key_folder(other / "another user");
+    finish_pending_if_free();
+    EXPECT_EQ(read_file(path), copy_bytes);
+    EXPECT_FALSE(temp_left());
+}
+
+// The key deleted after a kill: the next start makes another, under which the record is no
+// user's; a key that cannot be made leaves the batch cleaning all the same.
+TEST_F(PlantedRecord, WithoutItsKeyIsLeftAndTheBatchCleans) {
+    use_temp_folder(folder, other);
+    fs::path path = interrupted();
+    ASSERT_TRUE(fs::remove(other / "profile" / "brinq.key"));
+    use_key_folder(other / "profile");
+    clean_next();
+    EXPECT_EQ(read_file(path), half_written);
+    EXPECT_TRUE(temp_left());
+    write_file(other / "no profile", {});
+    use_key_folder(other / "no profile" / "Brindlequist");
+    clean(path);
+    EXPECT_FALSE(have_key());
+    EXPECT_EQ(read_file(path), half_written);
+    clean_next();
+}
+
+// A copy changed so that its checksum64 stays (three words of one lane by +d, -2d, +d) fails
+// its seal: the temporary file is stale, and the source stays as the cut left it.
+TEST_F(PlantedRecord, WhoseCopyWasChangedIsStale) {
+    fs::path path = interrupted();
+    Bytes forged = read_file(temp_file());
+    for (auto [at, d] : {std::pair{0, 1}, {32, -2}, {64, 1}}) {
+        uint64_t word;
+        memcpy(&word, forged.data() + at, 8);
+        word += uint64_t(int64_t(d) * 0x0101);
+        memcpy(forged.data() + at, &word, 8);
+    }
+    ASSERT_EQ(checksum64(forged.data(), copy_bytes.size()), checksum64(copy_bytes.data(), copy_bytes.size()));
+    write_file(temp_file(), forged);
+    finish_pending_if_free();
+    EXPECT_EQ(read_file(path), half_written);
+    EXPECT_EQ(files_beside(), std::set<std::string>{"image.png"});
+}
+
+// Whatever takes the folder next, a run that holds its mutex already or one that comes through
+// another drive letter (Y: is C: once more), reads what the temporary file holds first.
+TEST_F(PlantedRecord, ThisUsersIsFinishedFirstByAnyRunWhateverTheFoldersSpelling) {
+    ASSERT_NE(GetFileAttributesW(L"Y:\\"), INVALID_FILE_ATTRIBUTES);
+    fs::path by_y = L"Y:" + folder.wstring().substr(2);
+    for (const fs::path& spelling : {folder, by_y}) {
+        use_temp_folder(folder);
+        fs::path path = interrupted();
+        use_temp_folder(spelling);
+        ASSERT_TRUE(take_lock(0));
+        clean_next();
+        release_lock(0);
+        EXPECT_EQ(read_file(path), copy_bytes) << utf8(spelling.wstring());
+        EXPECT_TRUE(date_kept(path));
+    }
+    EXPECT_NE(temp_lock_name(extended_path(by_y.wstring())), temp_lock_name(extended_path(folder.wstring())));
+}
+
+// A file for the scratch of a shared folder is made readable by this user alone: one entry,
+// nothing inherited. Wine takes the list but does not enforce it: this shows what is passed.
+TEST(PrivateScratch, IsThisUsersAloneAndInheritsNothing) {
+    SECURITY_ATTRIBUTES* attributes = private_attributes();
+    ASSERT_TRUE(attributes);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL list = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(attributes->lpSecurityDescriptor, &present, &list, &defaulted));
+    ASSERT_TRUE(present && list);
+    ASSERT_EQ(list->AceCount, 1);
+    ACCESS_ALLOWED_ACE* entry = nullptr;
+    ASSERT_TRUE(GetAce(list, 0, reinterpret_cast<void**>(&entry)));
+    EXPECT_EQ(entry->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_EQ(entry->Mask, DWORD(GENERIC_ALL));
+    HANDLE token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    unsigned char user[256];
+    DWORD size = sizeof user;
+    ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, size, &size));
+    CloseHandle(token);
+    EXPECT_TRUE(EqualSid(&entry->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(attributes->lpSecurityDescriptor, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
 }

@@ -258,6 +258,16 @@ void let_go_of_temp_lock(bool abandon) {
     }
 }
 
+Bytes sealed_record(Record record, const std::vector<uint64_t>& pieces, const Bytes& copy) {
+    EXPECT_TRUE(random_bytes(record.copy_nonce, nonce_bytes) && random_bytes(record.seal_nonce, nonce_bytes));
+    EXPECT_TRUE(gmac(copy.data(), copy.size(), record.copy_nonce, record.copy_tag));
+    Bytes bytes = record_bytes(record, pieces);
+    unsigned char seal[tag_bytes];
+    EXPECT_TRUE(gmac(bytes.data(), sealed_length(bytes.size()), record.seal_nonce, seal));
+    put_seal(&bytes, seal);
+    return bytes;
+}
+
 static std::vector<std::wstring> seen_paths;
 static std::map<size_t, std::function<void()>> actions;
 static HWND recorder;

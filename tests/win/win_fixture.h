@@ -78,6 +78,10 @@ ScriptName script_name(const std::wstring& name);
 // UTF-8 of a name, as cleaned_order gives names.
 std::string utf8(const std::wstring& text);
 
+// A record laid out as on the disk and sealed with the key of key_folder, over `copy`'s bytes:
+// what this user's program would seal, whatever it holds.
+Bytes sealed_record(Record record, const std::vector<uint64_t>& pieces, const Bytes& copy);
+
 // Takes temp_path's machine-wide mutex on a thread of its own and keeps it, as a brinq.exe
 // busy with a file would; let_go_of_temp_lock releases it, or ends the thread still owning it
 // (the mutex is then abandoned, as when its holder was killed).

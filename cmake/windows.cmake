@@ -94,6 +94,9 @@ add_test(NAME concurrent_processes COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/f
 add_test(NAME killed_processes COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/fault/killed.py --exe $<TARGET_FILE:brinq>
   --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/killed)
 
+# Every file opened by its UTF-16 name: no file function of the code page in brinq.exe's imports.
+add_test(NAME wide_file_calls_only COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release/imports.sh $<TARGET_FILE:brinq>)
+
 # The release: one commit gives one zip and one brinq.exe, built in any folder, and the README's
 # own build gives that brinq.exe too.
 add_test(NAME reproducible_release COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/release/reproducible.py

@@ -28,7 +28,7 @@ protected:
     void TearDown() override {
         end_batch();
         for (const fs::path& each : {folder, other}) {
-            for (const auto& entry : fs::recursive_directory_iterator(each))
+            for (const auto& entry : fs::recursive_directory_iterator(fs::path(extended_path(each.wstring()))))
                 SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
             remove_tree(each);
         }
@@ -240,6 +240,20 @@ TEST_F(CleanFile, AReplacementThatCannotBeFinishedWaitsUntilItCan) {
         EXPECT_EQ(read_file(path), copy_bytes) << why;
         EXPECT_TRUE(date_kept(path) && !fs::exists(kept) && !fs::exists(waiting)) << why;
     }
+}
+
+// A source whose path passes the old limit of 259 characters waits under its own name too.
+TEST_F(CleanFile, ADeepSourceWaitsUnderItsOwnName) {
+    fs::path path = deep_folders(other)[1] / "image.png";
+    write_file(path, half_written);
+    write_interrupted(temp_file(), path, old_bytes, copy_bytes);
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    finish_pending_if_free();
+    EXPECT_EQ(read_file(folder / "image (1).png"), copy_bytes);
+    CloseHandle(held);
+    finish_pending_if_free();
+    EXPECT_EQ(read_file(path), copy_bytes);
+    EXPECT_FALSE(fs::exists(folder / "image (1).png"));
 }
 
 TEST_F(CleanFile, IgnoresAMissingFile) {

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "replace/replace.h"
 #include "tests/win/win_fixture.h"
 
 // A prefix that silently ran another code page would test the names of that one.
@@ -24,4 +25,20 @@ TEST(CodePage, SpellsTheTestNamesItHasLettersFor) {
     if (GetACP() == 65001)
         for (const ScriptName& name : names) expected.insert(name.name);
     EXPECT_EQ(spelt, expected);
+}
+
+// Every path goes to the wide file functions in the \\?\ form, made once from a full path;
+// Wine opens long paths without it too, so only this shows that it is made right.
+TEST(ExtendedPath, IsTheFullPathBehindThePrefixThatTakesAnyLength) {
+    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\windows"));
+    EXPECT_EQ(extended_path(L"C:\\photos\\a.jpg"), L"\\\\?\\C:\\photos\\a.jpg");
+    EXPECT_EQ(extended_path(L"\\\\server\\share\\a.jpg"), L"\\\\?\\UNC\\server\\share\\a.jpg");
+    EXPECT_EQ(extended_path(L"./system32/../photos/./a.jpg"), L"\\\\?\\C:\\windows\\photos\\a.jpg");
+    EXPECT_EQ(extended_path(L"photos\\..\\..\\a.jpg"), L"\\\\?\\C:\\a.jpg");
+    EXPECT_EQ(extended_path(L"\\\\?\\C:\\photos\\a.jpg"), L"\\\\?\\C:\\photos\\a.jpg");
+    std::wstring deep = L"C:\\" + std::wstring(1000, L'x');
+    EXPECT_EQ(extended_path(deep), L"\\\\?\\" + deep);
+    EXPECT_EQ(extended_path(L""), L"");
+    EXPECT_EQ(joined(L"\\\\?\\C:\\", L"a.jpg"), L"\\\\?\\C:\\a.jpg");
+    EXPECT_EQ(joined(L"\\\\?\\C:\\photos", L"a.jpg"), L"\\\\?\\C:\\photos\\a.jpg");
 }

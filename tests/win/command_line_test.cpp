@@ -121,6 +121,18 @@ TEST_F(CommandLine, SweepsAFolderNamedInAnotherScript) {
     }
 }
 
+// Folders whose paths pass the old limit of 259 characters, and a file in one, as arguments.
+TEST_F(CommandLine, CleansFoldersAndFilesWhosePathsPassTheOldLimit) {
+    std::vector<fs::path> deep = deep_folders(folder);
+    for (const fs::path& each : deep) write_dated(each / "a.png", png_with_phys());
+    write_dated(deep[1] / "b.jpg", exif_jpeg());
+    EXPECT_EQ(run_brinq_wide(folder, {deep[0].wstring(), deep[1].wstring() + L"\\b.jpg"}), 0u);
+    EXPECT_EQ(read_file(deep[0] / "a.png"), png_without_phys());
+    EXPECT_EQ(read_file(deep[1] / "a.png"), png_with_phys());
+    EXPECT_EQ(read_file(deep[1] / "b.jpg"), reduced_copy(exif_jpeg()));
+    EXPECT_TRUE(date_kept(deep[1] / "b.jpg"));
+}
+
 // The run-time library splits the command line: a quoted path with spaces is one argument, and
 // the executable's own quoted path is not taken for a file.
 TEST_F(CommandLine, TakesEachQuotedPathWithSpacesWhole) {

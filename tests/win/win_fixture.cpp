@@ -218,6 +218,14 @@ std::vector<ScriptName> names_in_scripts(const std::string& extension) {
     return names;
 }
 
+std::vector<fs::path> deep_folders(const fs::path& root) {
+    fs::path eight_three = root / "8.3", cyrillic = root / "cyrillic";
+    for (int level = 0; level < 40; level++) eight_three /= "abcdefgh";
+    while (cyrillic.wstring().size() < 1000) cyrillic /= L"\u0444\u043e\u0442\u043e\u0430\u043b\u044c\u0431\u043e\u043c";  // фотоальбом
+    for (const fs::path& deep : {eight_three, cyrillic}) fs::create_directories(fs::path(extended_path(deep.wstring())));
+    return {eight_three, cyrillic};
+}
+
 std::string utf8(const std::wstring& text) {
     std::string bytes(text.size() * 4, '\0');
     bytes.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), bytes.data(),

@@ -75,6 +75,10 @@ struct ScriptName {
 };
 std::vector<ScriptName> names_in_scripts(const std::string& extension);
 ScriptName script_name(const std::wstring& name);
+// Two folders inside `root` whose paths pass the old limit of 259 characters: 40 levels of 8.3
+// names, which a short form makes no shorter, and about 1,000 characters of Cyrillic names.
+// Under Wine every path must stay below Linux's 4,096 bytes.
+std::vector<std::filesystem::path> deep_folders(const std::filesystem::path& root);
 // UTF-8 of a name, as cleaned_order gives names.
 std::string utf8(const std::wstring& text);
 

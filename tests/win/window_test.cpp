@@ -247,6 +247,31 @@ TEST_F(Window, SweepsADroppedFolderNamedInAnotherScript) {
     }
 }
 
+// Dropped folders whose paths pass the old limit of 259 characters, and a file in one dropped
+// alone, which shows its name.
+TEST_F(Window, CleansDroppedFoldersAndFilesWhosePathsPassTheOldLimit) {
+    std::vector<fs::path> deep = deep_folders(folder);
+    for (const fs::path& each : deep) write_dated(each / "a.png", png_with_phys());
+    write_dated(deep[1] / "Long.PNG", png_with_phys());
+    record_progress(1);
+    drop_wide({(deep[1] / "Long.PNG").wstring()});
+    ASSERT_EQ(progress.size(), 1u);
+    EXPECT_TRUE(progress_showed(progress[0], L"Long.png", "Long.png"));
+    drop_wide({deep[0].wstring(), deep[1].wstring()});
+    for (const fs::path& each : deep) EXPECT_EQ(read_file(each / "a.png"), png_without_phys());
+    EXPECT_EQ(read_file(deep[1] / "Long.PNG"), png_without_phys());
+    EXPECT_TRUE(result_shows(expected_result(3, 2)));  // Long.PNG clean already
+}
+
+// The program's temporary file and waiting records, dropped from elsewhere with the rest, are
+// passed over: untouched and uncounted, whatever they hold.
+TEST_F(Window, PassesOverTheProgramsScratchFilesDroppedWithTheRest) {
+    std::vector<std::string> scratch = {image("elsewhere/xtmp_7x91x4vnq.xxxx"), image("elsewhere/XTMP_7X91X4VNQ.P001")};
+    drop({scratch[0], scratch[1], image("a.png")});
+    for (const std::string& path : scratch) EXPECT_EQ(read_file(path), png_with_phys());
+    EXPECT_TRUE(result_shows(expected_result(1, 1)));
+}
+
 TEST_F(Window, ReportsNothingForAMissingPathOrAnEmptyDrop) {
     drop({(folder / "missing.png").string()});
     EXPECT_TRUE(result_shows(expected_result(0, 0)));

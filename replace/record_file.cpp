@@ -11,9 +11,11 @@ Record record;
 static std::vector<unsigned char> sealed_bytes() {
     unsigned char seal[tag_bytes] = {};
     memset(record.copy_tag, 0, tag_bytes);
-    bool keyed = have_key() && random_bytes(record.copy_nonce, nonce_bytes) &&
-                 random_bytes(record.seal_nonce, nonce_bytes) &&
-                 gmac(work_buffer.data, record.copy_length, record.copy_nonce, record.copy_tag);
+    unsigned char nonces[2 * nonce_bytes];
+    bool keyed = have_key() && random_bytes(nonces, sizeof nonces) &&
+                 gmac(work_buffer.data, record.copy_length, nonces, record.copy_tag);
+    memcpy(record.copy_nonce, nonces, nonce_bytes);
+    memcpy(record.seal_nonce, nonces + nonce_bytes, nonce_bytes);
     std::vector<unsigned char> bytes = record_bytes(record, source_pieces);
     if (keyed) gmac(bytes.data(), sealed_length(bytes.size()), record.seal_nonce, seal);
     memcpy(record.seal, seal, tag_bytes);

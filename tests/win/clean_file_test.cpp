@@ -475,6 +475,12 @@ TEST_F(PlantedRecord, WithoutItsKeyIsLeftAndTheBatchCleans) {
     EXPECT_FALSE(have_key());
     EXPECT_EQ(read_file(path), half_written);
     clean_next();
+    // A key file that cannot be read is never replaced: records may need it.
+    write_file(other / "profile" / "brinq.key", text_bytes("not a key"));
+    use_key_folder(other / "profile");
+    clean_next();
+    EXPECT_FALSE(have_key());
+    EXPECT_EQ(read_file(other / "profile" / "brinq.key"), text_bytes("not a key"));
 }
 
 // A copy changed so that its checksum64 stays (three words of one lane by +d, -2d, +d) fails

@@ -53,9 +53,12 @@ static ssize_t allowed(int fd, size_t n) {
     failures++;
     note("write of %zu bytes failed\n", n);
     errno = ENOSPC;
-    // Swapped at once: the failed write puts nothing, and the next write is the program's second try.
-    if (failures == 1 && getenv("FAIL_WRITES_SWAP") && rename(getenv("FAIL_WRITES_SWAP"), getenv("FAIL_WRITES_PATH")) == 0)
+    // Swapped at once: the failed write puts nothing, and the file swapped in takes every later
+    // write, the program's second try first.
+    if (failures == 1 && getenv("FAIL_WRITES_SWAP") && rename(getenv("FAIL_WRITES_SWAP"), getenv("FAIL_WRITES_PATH")) == 0) {
+        failures = 2;
         return -1;
+    }
     return failures == 1 && written < limit ? (ssize_t)(limit - written) : -1;
 }
 

@@ -233,7 +233,7 @@ std::string utf8(const std::wstring& text) {
     return bytes;
 }
 
-static HANDLE held_lock;    // the test's handle of temp_path's mutex; kept open until let go
+static HANDLE held_lock;    // the test's handle of the temporary folder's mutex; kept open until let go
 static HANDLE let_go;       // set when the holding thread is to end
 static HANDLE lock_holder;  // the thread that owns held_lock
 static bool abandon_lock;   // whether it ends without releasing

@@ -17,7 +17,7 @@ Bytes png_without_phys();
 Bytes exif_jpeg();
 
 // What cleaning `source` in place must leave: its complete reduced copy when that differs in
-// size, else the source itself. temp_path is left as it was.
+// size, else the source itself.
 Bytes cleaned_in_place(const Bytes& source);
 
 // Whether the file holds exactly `expected`; on failure its size and the expected size.
@@ -86,7 +86,7 @@ std::string utf8(const std::wstring& text);
 // what this user's program would seal, whatever it holds.
 Bytes sealed_record(Record record, const std::vector<uint64_t>& pieces, const Bytes& copy);
 
-// Takes temp_path's machine-wide mutex on a thread of its own and keeps it, as a brinq.exe
+// Takes the first temporary folder's mutex on a thread of its own and keeps it, as a brinq.exe
 // busy with a file would; let_go_of_temp_lock releases it, or ends the thread still owning it
 // (the mutex is then abandoned, as when its holder was killed).
 void hold_temp_lock();

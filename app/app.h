@@ -1,23 +1,23 @@
 // The application shell: start-up, command-line mode, window mode and its message loop.
 #pragma once
 #include <windows.h>
+
 #include <cstdint>
+#include <string>
 
-#include "clean/clean.h"
+extern std::wstring exe_dir;  // the executable's folder, ending in a backslash
+extern int32_t running;       // the message loop runs while it is set
+extern HWND main_window;      // the one top-level window
+extern HDC window_dc;         // main_window's device context, held until teardown
 
-extern char exe_dir[path_size];  // the executable's folder, ending in a backslash
-extern int32_t running;          // the message loop runs while it is set
-extern HWND main_window;         // the one top-level window
-extern HDC window_dc;            // main_window's device context, held until teardown
-
-// Fills exe_dir, temp_folders and temp_path from the executable's own path and the user's
-// temporary folder, and zeroes the counters; false when no folder can hold the temporary file's name.
+// Fills exe_dir, the temporary file's folders and the key's folder from the executable's own
+// path and the user's profile, and zeroes the counters; false when no folder can hold the
+// temporary file.
 bool start_up();
-// The running executable's path as the code page spells it, else its short form.
-bool own_path(char* path);
+// The running executable's full path; empty when the system does not give it.
+std::wstring own_path();
 // Finishes what interrupted replacements left, then cleans every argument after the program
-// name in turn, without a window; an argument that the code page cannot spell goes in as its
-// short path, one that has none is passed over.
+// name in turn, without a window.
 void run_command_line(int argc, wchar_t** argv);
 // Shows the window with its first screen, finishes what interrupted replacements left, and
 // runs the message loop until running is cleared.

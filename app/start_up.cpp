@@ -2,72 +2,77 @@
 #include "app/app.h"
 #include "batch/batch.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
-char exe_dir[path_size];
+std::wstring exe_dir;
 int32_t running;
 HWND main_window;
 HDC window_dc;
 
-
-bool own_path(char* path) {
-    wchar_t wide[1024];
-    DWORD length = GetModuleFileNameW(nullptr, wide, 1024);
-    return length != 0 && length < 1024 && ansi_path(wide, path);
+// A path that the system writes into a buffer of a size it cannot tell beforehand: asked with a
+// larger buffer until it fits, up to the longest path there is.
+static std::wstring module_path() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, &path[0], DWORD(path.size()));
+        if (length == 0) return L"";
+        if (length < path.size()) return path.substr(0, length);
+        if (path.size() > max_path_units) return L"";
+        path.resize(path.size() * 2);
+    }
 }
 
-// The folder of a path, with its trailing backslash.
-static bool folder_of(const char* path, char* folder) {
-    char drive[path_size + 1], dir[path_size + 1], name[path_size + 1], ext[path_size + 1];
-    if (_splitpath_s(path, drive, sizeof drive, dir, sizeof dir, name, sizeof name, ext, sizeof ext) != 0)
-        return false;
-    if (strlen(drive) + strlen(dir) >= path_size) return false;
-    strcpy(folder, drive);
-    strcat(folder, dir);
-    return true;
+std::wstring own_path() { return extended_path(module_path()); }
+
+static std::wstring environment_folder(const wchar_t* name) {
+    DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    std::wstring value(size, L'\0');
+    DWORD length = size ? GetEnvironmentVariableW(name, &value[0], size) : 0;
+    return length > 0 && length < size ? value.substr(0, length) : L"";
 }
 
-static bool find_user_temp_dir(char* folder) {
-    wchar_t wide[1024];
-    DWORD length = GetTempPathW(1024, wide);
-    return length != 0 && length < 1024 && ansi_path(wide, folder);
+static std::wstring user_temp_folder() {
+    DWORD size = GetTempPathW(0, nullptr);
+    std::wstring folder(size, L'\0');
+    DWORD length = size ? GetTempPathW(size, &folder[0]) : 0;
+    return length > 0 && length < size ? folder.substr(0, length) : L"";
+}
+
+// The key lives in the user's own local profile, which Disk Cleanup leaves alone and no other
+// user reads.
+static std::wstring user_key_folder() {
+    std::wstring local = environment_folder(L"LOCALAPPDATA");
+    return local.empty() ? local : joined(extended_path(local), L"Brindlequist");
 }
 
 bool start_up() {
     target_count = 0;
     changed_count = 0;
-    char module_path[path_size];
-    if (!own_path(module_path) || !folder_of(module_path, exe_dir)) exe_dir[0] = '\0';
-    strcpy(temp_folders[0], exe_dir);
-    if (!find_user_temp_dir(temp_folders[1])) temp_folders[1][0] = '\0';
-    choose_temp_path();
-    return temp_path[0] != '\0';
+    std::wstring path = own_path();
+    exe_dir = path.substr(0, size_t(name_in(path) - path.c_str()));
+    key_folder = user_key_folder();
+    use_temp_folders(exe_dir, user_temp_folder());
+    return !temp_folders[0].path.empty() || !temp_folders[1].path.empty();
 }
 
 // A path that does not exist reads as a folder too; its sweep finds nothing.
-static bool names_folder(const char* path) {
-    return (GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+static bool names_folder(const std::wstring& path) {
+    return (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-static void clean_argument(const char* argument) {
-    size_t length = strlen(argument);
-    if (length == 0 || length >= path_size) return;  // nothing, or more than a path can hold
-    strcpy(source_path, argument);
+static void clean_argument(const wchar_t* argument) {
+    source_path = extended_path(argument);
+    if (source_path.empty()) return;  // nothing, or no path the system can make
     if (!names_folder(source_path)) {
         clean_when_free();
         return;
     }
-    strcpy(folder_path, source_path);
+    folder_path = source_path;
     sweep_folder();
 }
 
 void run_command_line(int argc, wchar_t** argv) {
     finish_pending_if_free();
     for (int i = 1; i < argc; i++) {
-        char argument[path_size];
-        if (ansi_path(argv[i], argument)) clean_argument(argument);
+        clean_argument(argv[i]);
         pump();
         // Escape, or a stop met while waiting for another process's file in hand
         if (stop_requested()) break;

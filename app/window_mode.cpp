@@ -1,5 +1,6 @@
 // Window mode: the borderless 400 x 200 window, its first screen, and the message loop.
 #include "app/app.h"
+#include "replace/replace.h"
 #include "ui/ui.h"
 
 static const char class_name[] = "XXXRES";

@@ -5,48 +5,44 @@
 
 #include <shellapi.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 // Drops that arrived while a batch ran, taken up in turn once it has ended.
 static std::vector<HDROP> deferred_drops;
 
-// The name and extension of a dropped file, ASCII capitals in its last four units lowered.
-static void show_dropped_file(const wchar_t* path) {
-    wchar_t drive[_MAX_DRIVE], dir[_MAX_DIR], name[_MAX_FNAME], ext[_MAX_EXT];
-    _wsplitpath(path, drive, dir, name, ext);
-    wchar_t shown[_MAX_FNAME + _MAX_EXT];
-    wcscpy(shown, name);
-    wcscat(shown, ext);
-    size_t length = wcslen(shown);
-    for (size_t i = length > 4 ? length - 4 : 0; i < length; i++)
+// The name of a dropped file, ASCII capitals in its last four units lowered.
+static void show_dropped_file(const std::wstring& path) {
+    std::wstring shown = name_in(path);
+    for (size_t i = shown.size() > 4 ? shown.size() - 4 : 0; i < shown.size(); i++)
         if (shown[i] >= L'A' && shown[i] <= L'Z') shown[i] += 0x20;
-    show_progress(shown);
+    show_progress(shown.c_str());
 }
 
-// The dropped item in hand as the shell gave it; source_path may hold its short name.
-static wchar_t dropped_path[path_size];
-
-// One dropped item into source_path; false for a path longer than a path buffer holds.
+// One dropped item, as the shell gives it, into source_path.
 static bool query_item(HDROP drop, UINT index) {
-    if (DragQueryFileW(drop, index, nullptr, 0) >= path_size) return false;
-    return DragQueryFileW(drop, index, dropped_path, path_size) != 0 && ansi_path(dropped_path, source_path);
+    UINT length = DragQueryFileW(drop, index, nullptr, 0);
+    std::wstring dropped(length + 1, L'\0');
+    if (length == 0 || DragQueryFileW(drop, index, &dropped[0], length + 1) != length) return false;
+    dropped.resize(length);
+    source_path = extended_path(dropped);
+    return !source_path.empty();
 }
 
+// The program's own scratch files, dropped with the rest, are passed over unseen.
 static void clean_item() {
-    if (GetFileAttributesA(source_path) & FILE_ATTRIBUTE_DIRECTORY) {
-        strcpy(folder_path, source_path);
+    if (GetFileAttributesW(source_path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+        folder_path = source_path;
         sweep_folder();
         return;
     }
-    show_dropped_file(dropped_path);
+    if (is_scratch_name(source_path)) return;
+    show_dropped_file(source_path);
     clean_when_free();
 }
 
 static void run_drop(HWND window, HDROP drop) {
     SetForegroundWindow(window);
-    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     fill_rect(2, 30, client_width - 2, 188, 0x303030);
     draw_button(4);
     about_shown = 0;

@@ -3,15 +3,14 @@
 #include "batch/batch.h"
 #include "ui/ui.h"
 
-#include <cstring>
 #include <cwchar>
 
-char folder_path[path_size];
+std::wstring folder_path;
 uint8_t abort_requested;
 uint8_t batch_busy;
 uint8_t quit_requested;
 
-static const char* const patterns[] = {"*.jpg", "*.jpeg", "*.png", "*.psd"};
+static const wchar_t* const patterns[] = {L"*.jpg", L"*.jpeg", L"*.png", L"*.psd"};
 constexpr int display_width = 360;  // 60 half-width cells of ui_font: from x = 10, inside the window
 
 void pump() {
@@ -33,14 +32,19 @@ bool stop_requested() {
     return abort_requested != 0;
 }
 
+constexpr ULONGLONG busy_for_long = 1000;  // ms after which a busy folder is passed over
+constexpr DWORD busy_wait = 50;            // ms between tries, less when a message arrives
+
 void clean_when_free() {
+    ULONGLONG busy_since = GetTickCount64();
     for (clean_file(); temp_busy; clean_file()) {
-        wait_for_temp();
-        pump();
-        if (stop_requested()) {
-            release_temp();
-            return;
+        if (GetTickCount64() - busy_since >= busy_for_long) {
+            pass_over_temp_folder();
+            busy_since = GetTickCount64();
         }
+        MsgWaitForMultipleObjectsEx(0, nullptr, busy_wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        pump();
+        if (stop_requested()) return;
     }
 }
 
@@ -65,8 +69,7 @@ static int fitting_units(const wchar_t* text, int length) {
     return fit;
 }
 
-// Drawn from UTF-16: the font reads TextOutA's bytes as Shift-JIS whatever the code page, and
-// an ANSI path may be the short name, which the user never gave.
+// Drawn from UTF-16: the font reads TextOutA's bytes as Shift-JIS whatever the code page.
 void show_progress(const wchar_t* name) {
     if (!canvas_dc) return;  // command-line mode has nothing to draw on
     fill_rect(2, 30, client_width - 2, 148, 0x303030);
@@ -74,85 +77,16 @@ void show_progress(const wchar_t* name) {
     present();
 }
 
-// Windows refuses the best-fit flag, and a default character, for these code pages
-// (ERROR_INVALID_FLAGS): the round trip in spell_in tells a lossy spelling without them.
-DWORD narrowing_flags(UINT code_page) {
-    if (code_page >= 57002 && code_page <= 57011) return 0;  // ISCII
-    switch (code_page) {
-    case 42:     // Symbol
-    case 50220:  // ISO-2022 Japanese
-    case 50221:
-    case 50222:
-    case 50225:  // ISO-2022 Korean
-    case 50227:  // ISO-2022 Simplified Chinese
-    case 50229:  // ISO-2022 Traditional Chinese
-    case 54936:  // GB18030
-    case 65000:  // UTF-7
-    case 65001:  // UTF-8, also the ANSI code page of a system set to use it
-        return 0;
-    default:
-        return WC_NO_BEST_FIT_CHARS;
-    }
-}
-
-// The round trip alone tells a lossless spelling: a replaced or best-fitted letter comes back
-// as another one, and it works for every code page, UTF-8 included.
-bool spell_in(UINT code_page, const wchar_t* wide, char* to) {
-    if (WideCharToMultiByte(code_page, narrowing_flags(code_page), wide, -1, to, path_size, nullptr, nullptr) == 0)
-        return false;
-    wchar_t back[path_size];
-    if (MultiByteToWideChar(code_page, 0, to, -1, back, path_size) == 0) return false;
-    return wcscmp(back, wide) == 0;
-}
-
-bool spell_ansi(const wchar_t* wide, char* to) { return spell_in(GetACP(), wide, to); }
-
-bool ansi_path(const wchar_t* wide, char* to) {
-    if (spell_ansi(wide, to)) return true;
-    wchar_t short_path[path_size];
-    DWORD length = GetShortPathNameW(wide, short_path, path_size);
-    return length != 0 && length < path_size && spell_ansi(short_path, to);
-}
-
-// folder + "\" + name into `to`; false when it would not fit a path buffer.
-static bool join_path(char* to, const char* folder, const char* name) {
-    if (strlen(folder) + 1 + strlen(name) >= path_size) return false;
-    strcpy(to, folder);
-    strcat(to, "\\");
-    strcat(to, name);
-    return true;
-}
-
-// One spelling of a found name joined to folder_path, if the code page spells it and it fits.
-static bool join_found(char* to, const wchar_t* name) {
-    char spelt[path_size];
-    return spell_ansi(name, spelt) && join_path(to, folder_path, spelt);
-}
-
-// The found file's path by its name as the code page spells it, else by its short name, which
-// also serves where the long one would overflow a path buffer; names already 8.3 have none.
-static bool found_path(const WIN32_FIND_DATAW& entry, char* to) {
-    if (join_found(to, entry.cFileName)) return true;
-    return entry.cAlternateFileName[0] != L'\0' && join_found(to, entry.cAlternateFileName);
-}
-
-void sweep_pattern(const char* pattern) {
-    char search[path_size];
-    if (!join_path(search, folder_path, pattern)) return;
-    // The wide find data carries the short name of a name that the code page cannot spell.
-    wchar_t wide_search[path_size];
-    if (MultiByteToWideChar(CP_ACP, 0, search, -1, wide_search, path_size) == 0) return;
+void sweep_pattern(const wchar_t* pattern) {
     WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW(wide_search, &entry);
+    HANDLE find = FindFirstFileW(joined(folder_path, pattern).c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE) return;
     do {
-        char path[path_size];
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        if (!found_path(entry, path)) continue;
         show_progress(entry.cFileName);
         pump();
         if (stop_requested()) break;
-        strcpy(source_path, path);
+        source_path = joined(folder_path, entry.cFileName);
         clean_when_free();
         yield_1ms();
     } while (FindNextFileW(find, &entry));
@@ -163,8 +97,8 @@ void sweep_folder() {
     abort_requested = 0;
     release_work_buffer();
     // An empty folder path would search the current directory, which nobody named.
-    for (const char* pattern : patterns) {
-        if (folder_path[0] == '\0' || abort_requested) break;
+    for (const wchar_t* pattern : patterns) {
+        if (folder_path.empty() || abort_requested) break;
         sweep_pattern(pattern);
     }
     yield_1ms();

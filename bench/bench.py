@@ -1,8 +1,9 @@
-"""Times brinq.exe against cp -r, the floor (bench/floor.cpp) plain and flushed, jhead -purejpg
+"""Times brinq.exe against cp -r, the floor (bench/floor.cpp) plain, flushed and lean, jhead -purejpg
 and exiftool on the corpus and on its part of small JPEGs, every tool on the whole of each part it
 is compared on; with --profile, where brinq.exe's time on the JPEG part goes beyond the floor. Expects
 Wine's prefix to be warm and floor.exe built (bench/run.sh does both). A benchmark: it measures
-and prints, asserts nothing."""
+and prints, asserts nothing. BENCH_EXE names the brinq.exe to time (build/windows/brinq.exe by
+default); BENCH_BEFORE_EXE another one, timed beside it as "brinq.exe (before)"."""
 import os
 import shutil
 import statistics
@@ -14,8 +15,13 @@ import corpus
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-BRINQ = os.path.join(ROOT, "build", "windows", "brinq.exe")
 SCRATCH = os.path.join(ROOT, "build", "bench")
+# Each brinq.exe runs from a copy in a folder of its own: it keeps its temporary files beside
+# itself, and a rebuild during the run leaves the copy alone.
+BRINQ_BUILT = os.environ.get("BENCH_EXE") or os.path.join(ROOT, "build", "windows", "brinq.exe")
+BRINQ = os.path.join(SCRATCH, "brinq", "brinq.exe")
+BEFORE_BUILT = os.environ.get("BENCH_BEFORE_EXE")
+BEFORE = os.path.join(SCRATCH, "before", "brinq.exe")
 FLOOR = os.path.join(SCRATCH, "floor.exe")
 CORPUS = os.path.join(SCRATCH, "corpus")
 WORK = os.path.join(SCRATCH, "work")
@@ -25,9 +31,17 @@ ROUNDS = int(os.environ.get("BENCH_ROUNDS", "9"))
 # exiftool takes the whole of every part, in fewer rounds (spread over the run): it is slow.
 EXIFTOOL_ROUNDS = min(ROUNDS, int(os.environ.get("BENCH_EXIFTOOL_ROUNDS", "3")))
 # What runs back to back on each part: its name in the tables, program and switches. The flushed
-# floor is the honest comparison for a program that flushes its copy and its source to disk.
+# floor is the honest comparison for a program that flushes its copy and its source to disk; the
+# lean one the least such a program can do.
 BACK_TO_BACK = {"floor": ("floor.exe", FLOOR, []), "flushed": ("floor.exe -f", FLOOR, ["-f"]),
-                "brinq": ("brinq.exe", BRINQ, [])}
+                "lean": ("floor.exe -l", FLOOR, ["-l"]), "brinq": ("brinq.exe", BRINQ, [])}
+if BEFORE_BUILT:
+    BACK_TO_BACK["before"] = ("brinq.exe (before)", BEFORE, [])
+# The last line's medians of the rounds' own ratios, each on the corpus and the small part: name,
+# tool, the tool it is over, whether its range is given.
+OWN_RATIOS = [("brinq_vs_floor_flushed", "brinq", "flushed", True), ("brinq_vs_floor_lean", "brinq", "lean", True)]
+if BEFORE_BUILT:
+    OWN_RATIOS += [("before_vs_floor_lean", "before", "lean", True), ("brinq_vs_before", "brinq", "before", False)]
 
 
 def windows_path(path):
@@ -67,6 +81,13 @@ def removed_bytes(before, parts):
     return before - size_of(p for part in parts for p in files_of(os.path.join(WORK, part)))
 
 
+def copy_programs():
+    for built, copy in ((BRINQ_BUILT, BRINQ), (BEFORE_BUILT, BEFORE)):
+        if built:
+            os.makedirs(os.path.dirname(copy), exist_ok=True)
+            shutil.copy2(built, copy)
+
+
 def ensure_corpus():
     stamp = os.path.join(CORPUS, ".complete-" + corpus.VERSION)
     if os.path.exists(stamp):
@@ -102,21 +123,22 @@ def exiftool_round(r):
 
 
 def back_to_back(r, part, paths, times):
-    """brinq.exe, the floor and the flushed floor on the same part in the same minute, so that the
-    machine's drift (large on a shared virtual machine) meets them alike; they take turns going
-    first. Returns the bytes brinq.exe removed."""
-    removed = 0
+    """brinq.exe and the floors on the same part in the same minute, so that the machine's drift
+    (large on a shared virtual machine) meets them alike; they take turns going first. Returns the
+    bytes each brinq.exe removed."""
+    removed = {}
     tools = list(BACK_TO_BACK)
     for tool in tools[r % len(tools):] + tools[:r % len(tools)]:
         fresh_copy({part: paths})
         _, exe, switches = BACK_TO_BACK[tool]
         times[tool + "_" + part].append(wine_runs(exe, [part], switches)[part])
-        if tool == "brinq":
-            removed = removed_bytes(size_of(paths), [part])
+        if exe != FLOOR:
+            removed[tool] = removed_bytes(size_of(paths), [part])
     return removed
 
 
 def main():
+    copy_programs()
     ensure_corpus()
     everything = {part: files_of(os.path.join(CORPUS, part)) for part in PARTS}
     small = files_of(os.path.join(CORPUS, SMALL))
@@ -129,8 +151,8 @@ def main():
 
     # Warm-up: Wine's own files and brinq.exe's pages in the cache.
     fresh_copy({"jpeg": everything["jpeg"][:1]})
-    wine_runs(BRINQ, ["jpeg"])
-    wine_runs(FLOOR, ["jpeg"])
+    for exe in dict.fromkeys(exe for _, exe, _ in BACK_TO_BACK.values()):
+        wine_runs(exe, ["jpeg"])
     times, removed = measure(everything, small)
     median = {k: statistics.median(v) for k, v in times.items()}
     report(everything, small, median, times, removed)
@@ -159,10 +181,11 @@ def measure(everything, small):
         os.sync()
         times["cp"].append(timed(["cp", "-r"] + [os.path.join(CORPUS, part) for part in PARTS] + [WORK]))
 
-        removed["brinq"] = sum(back_to_back(r, part, everything[part], times) for part in PARTS)
+        by_part = [back_to_back(r, part, everything[part], times) for part in PARTS]
+        removed.update({tool: sum(gone[tool] for gone in by_part) for tool in by_part[0]})
         for tool in BACK_TO_BACK:
             times[tool].append(sum(times[tool + "_" + part][-1] for part in PARTS))
-        removed["brinq_small"] = back_to_back(r, SMALL, small, times)
+        removed.update({tool + "_small": gone for tool, gone in back_to_back(r, SMALL, small, times).items()})
 
         fresh_copy({"jpeg": everything["jpeg"], SMALL: small})
         times["jhead"].append(timed(["jhead", "-purejpg"] + files_of(os.path.join(WORK, "jpeg"))))
@@ -196,30 +219,30 @@ def report(everything, small, median, times, removed):
     print()
     print("medians of %d rounds (exiftool: %d rounds), each tool on a fresh copy (page cache warm, copies"
           " synced first)" % (ROUNDS, EXIFTOOL_ROUNDS))
-    print("%-18s %-12s %10s %10s %10s %14s" % ("tool", "files", "MB", "median s", "MB/s", "bytes removed"))
+    print("%-20s %-12s %10s %10s %10s %14s" % ("tool", "files", "MB", "median s", "MB/s", "bytes removed"))
     for tool, files, size, seconds, gone in rows:
-        print("%-18s %-12s %10.1f %10.3f %10.1f %14s" % (tool, files, size / 1e6, seconds, size / 1e6 / seconds, gone))
+        print("%-20s %-12s %10.1f %10.3f %10.1f %14s" % (tool, files, size / 1e6, seconds, size / 1e6 / seconds, gone))
     print()
-    bases = ("floor", "flushed", "exiftool")
+    bases = [b for b in BACK_TO_BACK if b != "brinq"] + ["exiftool"]
     print("%-6s %10s" % ("part", "brinq s") + "".join(" %11s" % (b + " s") for b in bases) +
           "".join(" %15s" % ("brinq/" + b) for b in bases))
     for part in PARTS + (SMALL,):
         brinq, against = median["brinq_" + part], [median[b + "_" + part] for b in bases]
         print("%-6s %10.3f" % (part.upper(), brinq) + "".join(" %11.3f" % t for t in against) +
               "".join(" %15.3f" % (brinq / t) for t in against))
-    for base in ("floor", "flushed"):
-        print("brinq/%s, median of each round's own ratio: " % base + "  ".join(
-            "%s %.3f" % (part.upper(), statistics.median(own_ratios(times, "brinq_" + part, base + "_" + part)))
+    for tool, base in [("brinq", "floor")] + [(tool, base) for _, tool, base, _ in OWN_RATIOS]:
+        print("%s/%s, median of each round's own ratio: " % (tool, base) + "  ".join(
+            "%s %.3f" % (part.upper(), statistics.median(own_ratios(times, tool + "_" + part, base + "_" + part)))
             for part in PARTS + (SMALL,)))
 
     print()
     print("small part: %d JPEGs of %.1f KB on average, %.1f MB, each tool on the whole part" % (
         len(small), small_bytes / len(small) / 1e3, small_bytes / 1e6))
-    print("%-18s %10s %10s %14s" % ("tool", "median s", "ms/file", "bytes removed"))
+    print("%-20s %10s %10s %14s" % ("tool", "median s", "ms/file", "bytes removed"))
     for tool, key, gone in [(exe, tool + "_small", removed.get(tool + "_small", "-")) for tool, exe in labels()] + [
             ("jhead -purejpg", "jhead_small", removed["jhead_small"]),
             ("exiftool -all=", "exiftool_small", removed["exiftool_small"])]:
-        print("%-18s %10.3f %10.2f %14s" % (tool, median[key], median[key] * 1000 / len(small), gone))
+        print("%-20s %10.3f %10.2f %14s" % (tool, median[key], median[key] * 1000 / len(small), gone))
 
 
 def labels():
@@ -233,13 +256,14 @@ def own_ratios(times, key, base):
     return [k / b for k, b in zip(times[key], times[base])]
 
 
-def median_and_range(name, ratios):
-    return "%s=%.3f %s_range=%.3f..%.3f" % (name, statistics.median(ratios), name, min(ratios), max(ratios))
+def median_and_range(name, ratios, with_range=True):
+    return "%s=%.3f" % (name, statistics.median(ratios)) + (
+        " %s_range=%.3f..%.3f" % (name, min(ratios), max(ratios)) if with_range else "")
 
 
 def ratios(median, times):
-    """The last line: the ratios of the median times, then the median and range of the rounds' own
-    ratios against the flushed floor."""
+    """The last line: the ratios of the median times, then the medians of the rounds' own ratios
+    (OWN_RATIOS) on the corpus and on the small part."""
     return ("brinq_vs_cp=%.2f brinq_vs_jhead=%.2f brinq_vs_exiftool=%.3f brinq_vs_floor=%.3f"
           " brinq_vs_floor_jpeg=%.3f small_brinq_vs_floor=%.3f small_brinq_vs_exiftool=%.3f"
           " small_brinq_vs_jhead=%.2f" % (
@@ -247,8 +271,9 @@ def ratios(median, times):
               median["brinq"] / median["exiftool"], median["brinq"] / median["floor"],
               median["brinq_jpeg"] / median["floor_jpeg"], median["brinq_small"] / median["floor_small"],
               median["brinq_small"] / median["exiftool_small"], median["brinq_small"] / median["jhead_small"]) +
-            " " + median_and_range("brinq_vs_floor_flushed", own_ratios(times, "brinq", "flushed")) +
-            " " + median_and_range("small_brinq_vs_floor_flushed", own_ratios(times, "brinq_small", "flushed_small")))
+            "".join(" " + median_and_range(name, own_ratios(times, tool, base), with_range) +
+                    " " + median_and_range("small_" + name, own_ratios(times, tool + "_small", base + "_small"), with_range)
+                    for name, tool, base, with_range in OWN_RATIOS))
 
 
 def add_runs(times, tool, runs):
@@ -270,6 +295,7 @@ PROFILE_STEPS = [
 
 
 def profile():
+    copy_programs()
     ensure_corpus()
     jpegs = {"jpeg": files_of(os.path.join(CORPUS, "jpeg"))}
     count = len(jpegs["jpeg"])

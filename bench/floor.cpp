@@ -14,8 +14,11 @@
 // and one that tells what guarding against a power cut costs at least:
 //   -f  FlushFileBuffers of the temporary copy before it is read back, and of the source
 //       after the write over it, so that a power cut could lose neither
-#include "clean/clean.h"
-
+// and the least a program that guards against a power cut must do:
+//   -l  one temporary file for the whole run, kept open, written over from its start for each
+//       file and flushed; the source opened once for its size, times, read, the write over it
+//       from the same memory (no read-back), its times and its flush; the temporary file
+//       deleted at the end of the run. Both flushes always; -m, -s and -c do not apply to it.
 #include <windows.h>
 
 #include <cstdio>
@@ -28,9 +31,13 @@ static bool zeroed_work_buffer;   // -w
 static bool filter_pieces;        // -s
 static bool copy_file;            // -c
 static bool flush_to_disk;        // -f
+static bool lean;                 // -l
+static HANDLE lean_temp = INVALID_HANDLE_VALUE;  // -l: open for the whole run
 static unsigned char* buffer;     // the file's bytes, reused from file to file
 static size_t buffer_size;        // what buffer holds room for
 static char floor_temp[MAX_PATH];  // beside the program
+// brinq.exe's stream buffer, for -s: a copy of its own, so that the floor builds alone.
+static const size_t stream_buffer_size = 64 * 1024;
 
 static void release_buffer() {
     if (!buffer) return;
@@ -132,7 +139,46 @@ static void put_times_back(const char* path, const FILETIME* creation, const FIL
     CloseHandle(file);
 }
 
+static void yield_a_moment() {
+    timeBeginPeriod(1);
+    Sleep(1);
+    timeEndPeriod(1);
+}
+
+// Over the old bytes, never truncated to zero first: ext4 writes back a file cut to zero when
+// it is closed, and its next delete is slower.
+static bool write_over(HANDLE file, size_t size) {
+    LARGE_INTEGER start = {};
+    DWORD written = 0;
+    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) &&
+           WriteFile(file, buffer, DWORD(size), &written, nullptr) && written == size && SetEndOfFile(file);
+}
+
+static void lean_floor_file(const char* path) {
+    HANDLE file = open_existing(path, GENERIC_READ | GENERIC_WRITE);
+    if (file == INVALID_HANDLE_VALUE) return;
+    LARGE_INTEGER length;
+    FILETIME creation, last_write;
+    DWORD read = 0;
+    bool ok = GetFileSizeEx(file, &length) && GetFileTime(file, &creation, nullptr, &last_write) &&
+              length.QuadPart <= 0x7FFFFFFF && ensure_buffer(size_t(length.QuadPart));
+    size_t size = ok ? size_t(length.QuadPart) : 0;
+    ok = ok && ReadFile(file, buffer, DWORD(size), &read, nullptr) && read == size;
+    // The copy is on disk before the source is touched, so that a cut leaves one whole.
+    ok = ok && write_over(lean_temp, size) && FlushFileBuffers(lean_temp);
+    if (ok && write_over(file, size)) {
+        SetFileTime(file, &creation, nullptr, &last_write);
+        FlushFileBuffers(file);
+    }
+    CloseHandle(file);
+    yield_a_moment();
+}
+
 static void floor_file(const char* path) {
+    if (lean) {
+        lean_floor_file(path);
+        return;
+    }
     HANDLE file = open_existing(path, GENERIC_READ);
     if (file == INVALID_HANDLE_VALUE) return;
     LARGE_INTEGER length;
@@ -147,9 +193,7 @@ static void floor_file(const char* path) {
     }
     DeleteFileA(floor_temp);
     put_times_back(path, &creation, &last_write);
-    timeBeginPeriod(1);
-    Sleep(1);
-    timeEndPeriod(1);
+    yield_a_moment();
 }
 
 static void floor_folder(const char* folder) {
@@ -175,6 +219,7 @@ static bool take_switch(const char* argument) {
         filter_pieces |= *s == 's';
         copy_file |= *s == 'c';
         flush_to_disk |= *s == 'f';
+        lean |= *s == 'l';
     }
     return true;
 }
@@ -186,6 +231,10 @@ int main(int argc, char** argv) {
     strcpy(name + 1, "floor.tmp");
     int i = 1;
     while (i < argc && take_switch(argv[i])) i++;
+    if (lean) {
+        lean_temp = CreateFileA(floor_temp, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (lean_temp == INVALID_HANDLE_VALUE) return 1;
+    }
     for (; i < argc; i++) {
         DWORD attributes = GetFileAttributesA(argv[i]);
         if (attributes == INVALID_FILE_ATTRIBUTES) continue;
@@ -193,5 +242,9 @@ int main(int argc, char** argv) {
         else floor_file(argv[i]);
     }
     release_buffer();
+    if (lean) {
+        CloseHandle(lean_temp);
+        DeleteFileA(floor_temp);
+    }
     return 0;
 }

@@ -81,8 +81,8 @@ static bool copy_segments(int64_t position) {
 }
 
 bool filter_jpeg() {
-    if (!open_temp_stream()) return false;
+    if (!start_copy()) return false;
     int64_t position = 0;
     bool ok = copy_first_segment(&position) && copy_segments(position);
-    return end_temp_stream(ok);
+    return end_copy(ok);
 }

@@ -103,9 +103,9 @@ static bool copy_bytes(int64_t n) {
     return copy_has_room(n) && read_block(copy_end(), uint32_t(n)) && write_block(copy_end(), uint32_t(n));
 }
 
-// Pass 2: header, colour data, the new section length, the kept blocks, then the rest. The
-// source was opened anew, so it may have changed since pass 1: the copy counts only when this
-// pass meets the lengths and the kept blocks that pass 1 measured, and the file's end after the rest.
+// Pass 2: header, colour data, the new section length, the kept blocks, then the rest, read
+// again from the source's start: the copy counts only when this pass meets the lengths and the
+// kept blocks that pass 1 measured, and the file's end after the rest.
 static bool write_copy(const PsdLayout& layout, uint32_t kept_total) {
     unsigned char length[4];
     if (!copy_bytes(header_size + 4) || read_be32(copy_end() - 4) != layout.colour_data) return false;
@@ -131,12 +131,8 @@ static bool write_copy(const PsdLayout& layout, uint32_t kept_total) {
 bool filter_psd() {
     PsdLayout layout;
     uint32_t kept_total = 0;
-    bool measured = measure(&layout, &kept_total);
-    fclose(source_stream);
-    source_stream = nullptr;
-    if (!measured) return false;
+    if (!measure(&layout, &kept_total)) return false;
     ensure_work_buffer(source_size);
-    if (!work_buffer.data || !open_source_stream()) return false;
-    if (!open_temp_stream()) return false;
-    return end_temp_stream(write_copy(layout, kept_total));
+    if (!work_buffer.data || !rewind_source() || !start_copy()) return false;
+    return end_copy(write_copy(layout, kept_total));
 }

@@ -3,8 +3,6 @@
 
 #include <cstring>
 
-char source_path[path_size];
-char temp_path[path_size];
 int32_t source_size;
 unsigned char head_bytes[10];
 uint8_t jpeg_is_exif;
@@ -58,15 +56,8 @@ static Reduction recognise() {
 }
 
 Reduction reduce_source() {
-    if (!open_source_stream()) return not_recognised;
+    if (!rewind_source()) return not_recognised;
     Reduction result = recognise();
-    if (result == complete_copy && !(source_stream && sum_whole_source())) result = no_copy;
-    if (source_stream) fclose(source_stream);
-    source_stream = nullptr;
-    // A filter that gave up may have left part of a copy; it must never be taken for one.
-    if (result == no_copy) {
-        close_temp_stream();
-        remove(temp_path);
-    }
+    if (result == complete_copy && !sum_whole_source()) result = no_copy;
     return result;
 }

@@ -6,9 +6,6 @@
 #include <algorithm>
 #include <cstring>
 
-static Checksum copy_sum;   // the copy's bytes from its start, in whole lanes while they are in the cache
-static int64_t copy_summed;  // how many of them
-
 static int64_t source_at;                 // where source_stream stands
 static int64_t summed;                    // the source's bytes summed so far, from its start
 static unsigned char partial[piece_bytes];  // the start of a piece that the reads so far have not filled
@@ -52,64 +49,29 @@ bool write_block(const void* from, uint32_t n) {
     unsigned char* at = copy_end();
     if (from != at) memmove(at, from, n);
     copy_size += n;
-    int64_t ready = (copy_size - copy_summed) / 32 * 32;
-    checksum_add(&copy_sum, work_buffer.data + copy_summed, size_t(ready));
-    copy_summed += ready;
     return fwrite(at, n, 1, temp_stream) == 1;
 }
 
-void start_copy() {
+// The copy of the last file is written over: the file's blocks need neither freeing nor finding
+// again. What lies past a shorter copy's end is the caller's to cut.
+bool start_copy() {
     copy_size = 0;
-    copy_summed = 0;
-    checksum_start(&copy_sum);
+    return temp_stream && fseek(temp_stream, 0, SEEK_SET) == 0;
 }
 
-uint64_t copy_checksum() {
-    Checksum whole = copy_sum;
-    checksum_add(&whole, work_buffer.data + copy_summed, size_t(copy_size - copy_summed));
-    return checksum_end(whole);
-}
-
-// Chunks and segments are small: a large stream buffer spares a system call for each of them.
-FILE* open_stream(const char* path, const char* mode) {
-    FILE* stream = fopen(path, mode);
-    if (stream) setvbuf(stream, nullptr, _IOFBF, stream_buffer_size);
-    return stream;
-}
-
-void start_summing() {
+static void start_summing() {
     source_pieces.clear();
     source_at = 0;
     summed = 0;
 }
 
-// Windows opens both its own way: the source through the handle that holds it, the copy with
-// the right to delete it through the same handle.
-#ifndef _WIN32
-bool open_source_stream() {
+bool rewind_source() {
     start_summing();
-    source_stream = open_stream(source_path, "rb");
-    return source_stream != nullptr;
+    return fseek(source_stream, 0, SEEK_SET) == 0;
 }
-
-bool open_temp_stream() {
-    start_copy();
-    temp_stream = open_stream(temp_path, "wb");
-    return temp_stream != nullptr;
-}
-#endif
 
 // A copy counts only when everything reached the file, buffered bytes included.
-bool end_temp_stream(bool complete) {
-    bool whole = complete && fflush(temp_stream) == 0 && ftell(temp_stream) == copy_size;
-    if (!whole) close_temp_stream();
-    return whole;
-}
-
-void close_temp_stream() {
-    if (temp_stream) fclose(temp_stream);
-    temp_stream = nullptr;
-}
+bool end_copy(bool complete) { return complete && fflush(temp_stream) == 0 && ftell(temp_stream) == copy_size; }
 
 // The source's bytes that the filter passed over, summed; false unless the sums now cover
 // exactly source_size bytes.

@@ -1,16 +1,21 @@
 # Windows build: brinq.exe (GUI subsystem, static) and its tests, run through Wine.
-# shell32 is bound at the window's first call into it, not loaded at every start: under Wine
-# its load is a good part of a command-line run's start, and that mode never drops.
+# shell32 is bound at the window's first call into it, bcrypt at the first record sealed or read,
+# not loaded at every start: under Wine their loads are a good part of a command-line run's
+# start, and most runs neither drop nor replace anything.
 # dlltool names the library's symbols, which the linker copies into brinq.exe, after the output
 # path it is given: a bare file name keeps the build's folder out of the program.
 find_program(DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
-set(SHELL32_DELAYED ${CMAKE_BINARY_DIR}/libshell32_delayed.a)
-add_custom_command(OUTPUT ${SHELL32_DELAYED}
-  COMMAND ${DLLTOOL} --input-def ${PROJECT_SOURCE_DIR}/res/shell32.def --output-delaylib libshell32_delayed.a
-  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-  DEPENDS ${PROJECT_SOURCE_DIR}/res/shell32.def VERBATIM)
-add_custom_target(shell32_delayed DEPENDS ${SHELL32_DELAYED})
-set(WIN_LIBS gdi32 user32 ${SHELL32_DELAYED} winmm kernel32 ntdll)
+set(DELAYED_LIBS)
+foreach(dll shell32 bcrypt)
+  set(delayed ${CMAKE_BINARY_DIR}/lib${dll}_delayed.a)
+  add_custom_command(OUTPUT ${delayed}
+    COMMAND ${DLLTOOL} --input-def ${PROJECT_SOURCE_DIR}/res/${dll}.def --output-delaylib lib${dll}_delayed.a
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+    DEPENDS ${PROJECT_SOURCE_DIR}/res/${dll}.def VERBATIM)
+  list(APPEND DELAYED_LIBS ${delayed})
+endforeach()
+add_custom_target(delayed_libs DEPENDS ${DELAYED_LIBS})
+set(WIN_LIBS gdi32 user32 ${DELAYED_LIBS} winmm advapi32 kernel32 ntdll)
 set(WARNINGS -Wall -Wextra)
 # One commit gives one brinq.exe, whatever folder it is built in and when: no source path (a
 # __FILE__ in an assertion) and no link time in the PE header.
@@ -19,6 +24,7 @@ set(NO_BUILD_PATHS $<$<COMPILE_LANGUAGE:CXX>:-ffile-prefix-map=${PROJECT_SOURCE_
 file(GLOB WIN_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/app/*.cpp
   ${PROJECT_SOURCE_DIR}/clean/*.cpp
+  ${PROJECT_SOURCE_DIR}/replace/*.cpp
   ${PROJECT_SOURCE_DIR}/batch/*.cpp
   ${PROJECT_SOURCE_DIR}/ui/*.cpp
   ${PROJECT_SOURCE_DIR}/emblem/*.cpp)
@@ -30,7 +36,7 @@ target_include_directories(brinq_win PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(brinq_win PUBLIC ${WARNINGS} PRIVATE ${NO_BUILD_PATHS})
 target_link_libraries(brinq_win PUBLIC ${WIN_LIBS})
 target_link_options(brinq_win PUBLIC -static)
-add_dependencies(brinq_win shell32_delayed)
+add_dependencies(brinq_win delayed_libs)
 
 file(GLOB RESOURCE_SCRIPTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/res/*.rc)
 # The Emblem store goes first on the link line: its record and marker then open .rdata.
@@ -92,6 +98,9 @@ add_test(NAME concurrent_processes COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/f
   --exe $<TARGET_FILE:brinq> --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/concurrent)
 add_test(NAME killed_processes COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/fault/killed.py --exe $<TARGET_FILE:brinq>
   --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/killed)
+
+# Every file opened by its UTF-16 name: no file function of the code page in brinq.exe's imports.
+add_test(NAME wide_file_calls_only COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release/imports.sh $<TARGET_FILE:brinq>)
 
 # The release: one commit gives one zip and one brinq.exe, built in any folder, and the README's
 # own build gives that brinq.exe too.

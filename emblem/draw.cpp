@@ -4,9 +4,11 @@
 #include "ui/ui.h"
 
 uint32_t find_emblem_record(unsigned char* scan) {
-    char path[path_size];
-    if (!own_path(path)) return 0;
-    return read_emblem_record(path, scan);
+    FILE* exe = _wfopen(own_path().c_str(), L"rb");
+    if (!exe) return 0;
+    uint32_t got = read_emblem_record(exe, scan);
+    fclose(exe);
+    return got;
 }
 
 void blend_emblem(const Emblem& emblem, int32_t left, int32_t top) {

@@ -2,6 +2,7 @@
 // decoded and laid over the Canvas in white. The lookup and the decoder are portable.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 constexpr uint32_t emblem_scan_size = 1616;     // the search window and some slack
@@ -21,10 +22,10 @@ struct Emblem {
     std::vector<unsigned char> alpha;  // width * height values
 };
 
-// Walks the PE headers of the file at exe_path to its read-only data section, searches the window
-// for the marker and reads the record it points to into scan (emblem_scan_size zero-filled
-// bytes). Returns the number of record bytes read, 0 when there is no record tagged "R".
-uint32_t read_emblem_record(const char* exe_path, unsigned char* scan);
+// Walks the PE headers of the executable open in `exe` to its read-only data section, searches
+// the window for the marker and reads the record it points to into scan (emblem_scan_size
+// zero-filled bytes). Returns the number of record bytes read, 0 when there is no record tagged "R".
+uint32_t read_emblem_record(FILE* exe, unsigned char* scan);
 
 // Unpacks a stored record of stored_size bytes; false, with emblem untouched, for a record
 // that is not tagged "R", has an odd, empty or oversized picture, or whose stream runs past

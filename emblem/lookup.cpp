@@ -47,7 +47,7 @@ static uint32_t find_marker(const unsigned char* window) {
     return 0;
 }
 
-static uint32_t read_record(FILE* f, unsigned char* scan) {
+uint32_t read_emblem_record(FILE* f, unsigned char* scan) {
     uint64_t raw = 0;
     if (!find_read_only_data(f, &raw)) return 0;
     if (!seek(f, raw + emblem_window_offset)) return 0;
@@ -58,13 +58,5 @@ static uint32_t read_record(FILE* f, unsigned char* scan) {
     if (!seek(f, raw + offset)) return 0;
     auto got = static_cast<uint32_t>(fread(scan, 1, emblem_record_read, f));
     if (got == 0 || scan[0] != 'R') return 0;
-    return got;
-}
-
-uint32_t read_emblem_record(const char* exe_path, unsigned char* scan) {
-    FILE* f = fopen(exe_path, "rb");
-    if (!f) return 0;
-    uint32_t got = read_record(f, scan);
-    fclose(f);
     return got;
 }

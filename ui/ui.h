@@ -69,7 +69,8 @@ extern const TextLine about_lines[2];
 void draw_frame();
 // Clears the message band and draws the three instruction lines.
 void show_instructions();
-// Writes the result line of the last batch into line (at least 260 bytes); its length.
+constexpr int result_line_size = 260;  // bytes for the result line, the two counts at their widest
+// Writes the result line of the last batch into line (result_line_size bytes); its length.
 int32_t compose_result(char* line);
 // Draws the result line under the instructions.
 void show_result();

@@ -84,6 +84,15 @@ TEST(EmblemBlend, WhiteOverTheCanvas) {
     EXPECT_EQ(blend_white(0x0080FF, 68), uint32_t(68 << 16 | (68 + 128 - 128 * 68 / 255) << 8 | 255));
 }
 
+// The record of the executable at `path`, opened the way the program opens its own.
+static uint32_t record_in(const std::filesystem::path& path, unsigned char* scan) {
+    FILE* exe = fopen(path.string().c_str(), "rb");
+    if (!exe) return 0;
+    uint32_t got = read_emblem_record(exe, scan);
+    fclose(exe);
+    return got;
+}
+
 // A PE-like file: "MZ" header, "PE" and COFF header, optional header of the machine's size,
 // seven section headers (read-only data at index rdata), raw data at 0x400 with the marker
 // at window position marker and the record at offset 0x700.
@@ -103,7 +112,7 @@ static uint32_t look_up(uint16_t machine, int rdata, uint32_t marker, unsigned c
     auto path = scratch_folder() / "brinq.exe";
     write_file(path, file);
     Bytes scan(emblem_scan_size, 0);
-    uint32_t got = read_emblem_record(path.string().c_str(), scan.data());
+    uint32_t got = record_in(path, scan.data());
     return got == 0 || scan[0] == 'R' ? got : 0xBAD;
 }
 
@@ -122,9 +131,10 @@ TEST(EmblemLookup, MarkerRecordAndHeaders) {
 TEST(EmblemLookup, ShortOrMissingFiles) {
     Bytes scan(emblem_scan_size, 0);
     auto path = scratch_folder() / "cut.exe";
-    EXPECT_EQ(read_emblem_record(path.string().c_str(), scan.data()), 0u);
+    write_file(path, {});
+    EXPECT_EQ(record_in(path, scan.data()), 0u);
     for (size_t size : {10, 70, 300}) {
         write_file(path, text_bytes("MZ") + filled(58, 0) + le32(64) + filled(size, 0x64));
-        EXPECT_EQ(read_emblem_record(path.string().c_str(), scan.data()), 0u) << size;
+        EXPECT_EQ(record_in(path, scan.data()), 0u) << size;
     }
 }

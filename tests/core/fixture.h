@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "clean/clean.h"
+#include "replace/record.h"
 
 using Bytes = std::vector<unsigned char>;
 
@@ -44,20 +45,21 @@ Bytes psd_file(const Bytes& colour_data, const Bytes& section, const Bytes& rest
 struct Reduced {
     Reduction result;
     Bytes copy;
-    bool temp_left;  // a file stands at temp_path afterwards
+    size_t temp_written;  // bytes that the filter wrote to the temporary stream
 };
 
 // Writes `source` to a scratch file and runs the recognition and filter on it the way
-// clean_file does, with a WorkBuffer of at least 2,000,000 bytes.
+// clean_file does, through streams opened by name, with a WorkBuffer of at least 2,000,000 bytes.
 Reduced reduce(const Bytes& source);
 
 // The copy of a source that must come out complete.
 Bytes reduced_copy(const Bytes& source);
 
-// The record of a replacement of `old` by `copy`, sealed, and the sums of the old pieces.
-RecordTail record_of(const Bytes& old, const Bytes& copy, std::vector<uint64_t>* pieces);
+// The record of a replacement of `old` by `copy` (unsealed, its source C:\photos\a.jpg), and
+// the sums of the old pieces.
+Record record_of(const Bytes& old, const Bytes& copy, std::vector<uint64_t>* pieces);
 
-// The caller would leave the source as it was: no complete copy, nothing at temp_path.
+// The caller would leave the source as it was: no complete copy.
 testing::AssertionResult left_alone(const Reduced& reduced);
 
 // Every length that cuts a file made of `pieces` inside a piece (never at a piece's end).

@@ -61,7 +61,7 @@ TEST_P(NotRecognised, IsNotCountedAndLeavesNoCopy) {
     ASSERT_EQ(reduce(jfif_jpeg).result, complete_copy);
     Reduced r = reduce(GetParam().bytes);
     EXPECT_EQ(r.result, not_recognised);
-    EXPECT_FALSE(r.temp_left);
+    EXPECT_EQ(r.temp_written, 0u);
     EXPECT_EQ(target_count, 2);
 }
 

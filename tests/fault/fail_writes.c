@@ -9,17 +9,26 @@
 //   FAIL_WRITES_AT     "tail": a write at an offset past the start (a longer copy's tail at the
 //                      source's old end) fails, and every write after it; "start": that one
 //                      goes through, and the write at the start fails, and every one after it
+//   FAIL_WRITES_SWAP   a file renamed over the path at the first failed write, as an editor's
+//                      save puts another file there
+//   FAIL_WRITES_TIMES  "1": putting times on the file fails, as a share that refuses them
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 static long long written;  // bytes that reached the file
 static int failures;       // writes failed so far
+
+static void note(const char* what, size_t n) {
+    FILE* notes = getenv("FAIL_WRITES_NOTE") ? fopen(getenv("FAIL_WRITES_NOTE"), "a") : NULL;
+    if (notes) fprintf(notes, what, n), fclose(notes);
+}
 
 static int aims_at_path(int fd) {
     const char* path = getenv("FAIL_WRITES_PATH");
@@ -42,9 +51,14 @@ static ssize_t allowed(int fd, size_t n) {
     long long limit = atoll(after ? after : "0");
     if (failures == 0 ? written + (long long)n <= limit : once && failures >= 2) return (ssize_t)n;
     failures++;
-    FILE* note = getenv("FAIL_WRITES_NOTE") ? fopen(getenv("FAIL_WRITES_NOTE"), "a") : NULL;
-    if (note) fprintf(note, "write of %zu bytes failed\n", n), fclose(note);
+    note("write of %zu bytes failed\n", n);
     errno = ENOSPC;
+    // Swapped at once: the failed write puts nothing, and the file swapped in takes every later
+    // write, the program's second try first.
+    if (failures == 1 && getenv("FAIL_WRITES_SWAP") && rename(getenv("FAIL_WRITES_SWAP"), getenv("FAIL_WRITES_PATH")) == 0) {
+        failures = 2;
+        return -1;
+    }
     return failures == 1 && written < limit ? (ssize_t)(limit - written) : -1;
 }
 
@@ -80,3 +94,23 @@ ssize_t write(int fd, const void* data, size_t n) { return write_or_fail(fd, dat
 ssize_t pwrite(int fd, const void* data, size_t n, off_t at) { return write_or_fail(fd, data, n, at); }
 
 ssize_t pwrite64(int fd, const void* data, size_t n, off_t at) { return pwrite(fd, data, n, at); }
+
+static int times_refused(int fd) {
+    const char* refuse = getenv("FAIL_WRITES_TIMES");
+    if (!refuse || strcmp(refuse, "1") != 0 || !aims_at_path(fd)) return 0;
+    note("times refused\n", 0);
+    errno = EPERM;
+    return 1;
+}
+
+int futimens(int fd, const struct timespec times[2]) {
+    static int (*real)(int, const struct timespec[2]);
+    if (!real) real = (int (*)(int, const struct timespec[2]))dlsym(RTLD_NEXT, "futimens");
+    return times_refused(fd) ? -1 : real(fd, times);
+}
+
+int utimensat(int dir, const char* path, const struct timespec times[2], int flags) {
+    static int (*real)(int, const char*, const struct timespec[2], int);
+    if (!real) real = (int (*)(int, const char*, const struct timespec[2], int))dlsym(RTLD_NEXT, "utimensat");
+    return path == NULL && times_refused(dir) ? -1 : real(dir, path, times, flags);
+}

@@ -106,11 +106,11 @@ check "source whole, or its copy kept" whole_or_kept "$work/always/photo.png" "$
 check "its record waits beside it" [ -s "$bin/$waiting_name" ]
 check "no temporary file left" no_temp_left "$bin"
 
-echo "== the copy fails every time and no \"<name> (n)\" fits beside the program"
-# The program's folder is long enough that the source's name with " (1).png" passes 259
-# characters; the next file of the batch must not take the only whole image's place.
-bin=$work/bin-$(printf 'b%.0s' $(seq 150)) && new_bin "$bin"
-long_name=$(printf 'p%.0s' $(seq 100)).png
+echo "== the copy fails every time and no \"<name> (n)\" is a file name"
+# The source's name with " (1)" passes the 255 characters of a file name; the next file of the
+# batch must not take the only whole image's place.
+bin=$work/bin-nofit && new_bin "$bin"
+long_name=$(printf 'p%.0s' $(seq 250)).png
 mkdir -p "$work/nofit" && cp "$work/big.png" "$work/nofit/$long_name" && cp "$work/big.png" "$work/nofit/next.png"
 LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/nofit/$long_name FAIL_WRITES_AFTER=100000 \
   FAIL_WRITES_MODE=always brinq "$bin" "$(winpath "$work/nofit/$long_name")" "$(winpath "$work/nofit/next.png")"
@@ -118,6 +118,27 @@ check "brinq.exe ended normally" [ $? = 0 ]
 check "the complete copy kept under a short name" same "$bin/kept (1).png" "$work/big.png.expected"
 check "the next file cleaned" same "$work/nofit/next.png" "$work/big.png.expected"
 check "no temporary file left" no_temp_left "$bin"
+
+echo "== another file is swapped in at the source's path before the second try of the copy"
+bin=$work/bin-swap && new_bin "$bin"
+mkdir -p "$work/swap" && cp "$work/big.png" "$work/swap/photo.png" && cp "$work/grow.jpg" "$work/swap.saved"
+LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/swap/photo.png FAIL_WRITES_AFTER=100000 \
+  FAIL_WRITES_MODE=once FAIL_WRITES_SWAP=$work/swap.saved brinq "$bin" "$(winpath "$work/swap/photo.png")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "the file swapped in untouched" same "$work/swap/photo.png" "$work/grow.jpg"
+check "the complete copy waits beside the program with its record" \
+  [ "$(ls "$bin" | tr '\n' ' ')" = "brinq.exe photo (1).png $waiting_name " ]
+check "the waiting copy is the complete copy" same "$bin/photo (1).png" "$work/big.png.expected"
+
+echo "== the source's times cannot be put back"
+bin=$work/bin-times && new_bin "$bin"
+mkdir -p "$work/times" && cp "$work/big.png" "$work/times/photo.png"
+LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/times/photo.png FAIL_WRITES_AFTER=1000000000 \
+  FAIL_WRITES_TIMES=1 FAIL_WRITES_NOTE=$work/times.note brinq "$bin" "$(winpath "$work/times/photo.png")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "the times were refused" grep -q "times refused" "$work/times.note"
+check "the source is the complete copy" same "$work/times/photo.png" "$work/big.png.expected"
+check "nothing waits, nothing left beside the program" [ "$(ls "$bin")" = brinq.exe ]
 
 echo "== another program saves the source while brinq.exe cleans it"
 bin=$work/bin-saved && new_bin "$bin"
@@ -205,9 +226,30 @@ check "brinq.exe ended normally" [ $? = 0 ]
 cleaned=0
 for i in 1 2 3 4 5; do same "$work/leftovers/photo$i.jpg" "$work/grow.jpg.expected" && cleaned=$((cleaned + 1)); done
 check "all five cleaned through the user's temporary folder" [ $cleaned = 5 ]
-check "the leftovers left as they were" [ ! -s "$bin/$temp_name" ] && [ ! -s "$bin/$waiting_name" ]
 check "nothing left in the user's temporary folder" [ "$(program_leftovers "$user_temp")" = 0 ]
 chattr -i "$bin/$temp_name" "$bin/$waiting_name"
+
+echo "== another user's waiting copy and record beside the program"
+# Another user's run, with a key of its own, could not finish its copy over the source: its copy
+# and sealed record wait. This user's run acts on none of it, and that user's next run finishes it.
+bin=$work/bin-foreign && new_bin "$bin"
+mkdir -p "$work/foreign" "$work/profile-b" && cp "$work/big.png" "$work/foreign/photo.png"
+as_user_b() { wine cmd /c "set LOCALAPPDATA=$(winpath "$work/profile-b")&& $(winpath "$bin/brinq.exe") $*" </dev/null >/dev/null 2>&1; }
+# The write fails at a piece's end: the source is then one that a later start can prove.
+LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/foreign/photo.png FAIL_WRITES_AFTER=65536 \
+  FAIL_WRITES_MODE=always as_user_b "$(winpath "$work/foreign/photo.png")"
+check "the other user's copy waits" same "$bin/photo (1).png" "$work/big.png.expected"
+cp "$work/foreign/photo.png" "$work/foreign.cut" && cp "$bin/$waiting_name" "$work/foreign.record"
+for i in 1 2; do cp "$work/grow.jpg" "$work/foreign/next$i.jpg"; done
+brinq "$bin" "$(winpath "$work/foreign/photo.png")" "$(winpath "$work/foreign/next1.jpg")"
+check "brinq.exe ended normally" [ $? = 0 ]
+check "the source it names stays as the cut left it" same "$work/foreign/photo.png" "$work/foreign.cut"
+check "its record and copy left as they were" same "$bin/$waiting_name" "$work/foreign.record"
+check "the waiting copy left as it was" same "$bin/photo (1).png" "$work/big.png.expected"
+check "this user's file cleaned" same "$work/foreign/next1.jpg" "$work/grow.jpg.expected"
+as_user_b "$(winpath "$work/foreign/next2.jpg")"
+check "that user's next run finishes it" same "$work/foreign/photo.png" "$work/big.png.expected"
+check "and leaves nothing beside the program" [ "$(ls "$bin")" = brinq.exe ]
 
 # A source that Windows would refuse to copy over: it must stay as it was.
 refused_source() {
@@ -267,6 +309,7 @@ left_whole() {
   done
 }
 check "every file left is as it was or the complete copy" left_whole
+check "files were deleted while the sweep ran" [ "$during" -gt 0 ]
 check "no temporary file left" no_temp_left "$bin"
 echo "  $during files deleted while the sweep ran;" \
   "$(find "$work/sweep" -name '*.png' -size -300070c | wc -l) of $(ls "$work/sweep" | wc -l) files left were cleaned"

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 static std::vector<unsigned char> read_all(const char* path) {
@@ -25,20 +24,19 @@ static bool write_all(const std::string& path, const std::vector<unsigned char>&
 }
 
 int main(int argc, char** argv) {
-    snprintf(temp_path, sizeof temp_path, "/tmp/brinq-reduce-%d.tmp", int(getpid()));
     for (int i = 1; i < argc; i++) {
         std::vector<unsigned char> source = read_all(argv[i]);
-        snprintf(source_path, sizeof source_path, "%s", argv[i]);
+        source_stream = fopen(argv[i], "rb");
+        temp_stream = tmpfile();
+        if (!source_stream || !temp_stream) return 1;
         source_size = int32_t(source.size());
         if (work_buffer.capacity < min_work_buffer) allocate_work_buffer(min_work_buffer);
-        std::vector<unsigned char> expected = source;
         Reduction result = reduce_source();
-        close_temp_stream();
-        if (result == complete_copy) {
-            std::vector<unsigned char> copy = read_all(temp_path);
-            if (copy.size() != source.size()) expected = copy;
-        }
-        remove(temp_path);
+        bool replaced = result == complete_copy && copy_size != int64_t(source.size());
+        std::vector<unsigned char> expected =
+            replaced ? std::vector<unsigned char>(work_buffer.data, work_buffer.data + copy_size) : source;
+        fclose(source_stream);
+        fclose(temp_stream);
         if (!write_all(std::string(argv[i]) + ".expected", expected)) return 1;
     }
     release_work_buffer();

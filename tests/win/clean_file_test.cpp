@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cwchar>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -18,15 +19,19 @@ class CleanFile : public ::testing::Test {
 protected:
     void SetUp() override {
         folder = scratch_folder();
+        other = scratch_folder();
         use_temp_folder(folder);
+        use_key_folder(other / "profile");
         target_count = 0;
         changed_count = 0;
     }
     void TearDown() override {
-        SetFileAttributesA(temp_path, FILE_ATTRIBUTE_NORMAL);
-        for (const auto& entry : fs::directory_iterator(folder))
-            SetFileAttributesA(entry.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
-        fs::remove_all(folder);
+        end_batch();
+        for (const fs::path& each : {folder, other}) {
+            for (const auto& entry : fs::recursive_directory_iterator(fs::path(extended_path(each.wstring()))))
+                SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+            remove_tree(each);
+        }
     }
     // A source with times in 2001 (created) and 2002 (written).
     fs::path source(const Bytes& bytes, const char* name = "image.png") {
@@ -35,25 +40,15 @@ protected:
         set_times(path, file_time(2001), file_time(2002));
         return path;
     }
-    bool temp_left() const { return fs::exists(temp_path); }
+    bool temp_left() const { return fs::exists(temp_file()); }
     // What a replacement of image.png that a kill cut short leaves: half_written at its path,
-    // the copy and its record at the temporary path.
+    // the copy and its record, sealed with the key of key_folder, at the temporary path.
     fs::path interrupted() {
         fs::path path = source(half_written);
-        std::vector<uint64_t> pieces;
-        RecordTail tail = record_of(old_bytes, copy_bytes, &pieces);
-        wcscpy(tail.source, fs::absolute(path).wstring().c_str());
-        for (auto [ticks, year] : {std::pair{&tail.creation_time, 2001}, std::pair{&tail.last_write_time, 2002}}) {
-            FILETIME time = file_time(year);
-            *ticks = (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-        }
-        seal_record(&tail, pieces.data());
-        const auto* sums = reinterpret_cast<const unsigned char*>(pieces.data());
-        const auto* bytes = reinterpret_cast<const unsigned char*>(&tail);
-        write_file(temp_path, copy_bytes + Bytes(sums, sums + pieces.size() * 8) + Bytes(bytes, bytes + sizeof tail));
+        write_interrupted(temp_file(), path, old_bytes, copy_bytes);
         return path;
     }
-    fs::path folder;
+    fs::path folder, other;  // the temporary file's folder, and one for the rest: the other folder, the key
 };
 
 TEST_F(CleanFile, ReplacesTheSourceWhenTheCopyIsSmaller) {
@@ -63,6 +58,7 @@ TEST_F(CleanFile, ReplacesTheSourceWhenTheCopyIsSmaller) {
     EXPECT_EQ(target_count, 1);
     EXPECT_EQ(changed_count, 1);
     EXPECT_FALSE(temp_left());
+    EXPECT_TRUE(fs::exists(other / "profile" / "brinq.key"));  // made for the record's seal
 }
 
 TEST_F(CleanFile, PutsTheFileTimesBack) {
@@ -112,7 +108,7 @@ TEST_F(CleanFile, CountsEachFileOfABatch) {
 
 TEST_F(CleanFile, SkipsASourceAnotherProgramHoldsOpen) {
     fs::path path = source(png_with_phys());
-    HANDLE held = CreateFileA(path.string().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     clean(path);
     CloseHandle(held);
@@ -133,14 +129,12 @@ TEST_F(CleanFile, LeavesReadOnlyHiddenAndSystemSourcesAlone) {
     EXPECT_EQ(changed_count, 0);
 }
 
-// A temporary file that cannot be read may hold the only whole image of a source: it is left
-// as it is, and the cleaning goes on through the other folder.
+// A temporary file that another program holds may hold the only whole image of a source: it
+// is left as it is, and after a second the cleaning goes on through the other folder.
 TEST_F(CleanFile, NeverTakesAStaleTemporaryFileItCannotOverwriteForACopy) {
-    fs::path other = folder / "other";
-    fs::create_directory(other);
     use_temp_folder(folder, other);
-    write_file(temp_path, text_bytes("left by an earlier run"));
-    HANDLE held = CreateFileA(temp_path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    write_file(temp_file(), text_bytes("left by an earlier run"));
+    HANDLE held = CreateFileW(temp_file().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     fs::path path = source(png_with_phys());
     clean(path);
@@ -152,27 +146,31 @@ TEST_F(CleanFile, NeverTakesAStaleTemporaryFileItCannotOverwriteForACopy) {
 }
 
 TEST_F(CleanFile, NeverTakesAFolderInThePlaceOfTheTemporaryFileForACopy) {
-    fs::create_directory(temp_path);
+    fs::create_directory(temp_file());
     fs::path path = source(png_with_phys());
     clean(path);
     EXPECT_EQ(read_file(path), png_with_phys());
+    EXPECT_EQ(target_count, 1);
     EXPECT_EQ(changed_count, 0);
-    EXPECT_TRUE(fs::is_directory(temp_path));
+    EXPECT_TRUE(fs::is_directory(temp_file()));
 }
 
-// Windows refuses to overwrite a read-only file; Wine run by root does not. Either way the
-// source ends as it was or as the complete copy written in this run.
+// Windows refuses to open a read-only file for writing; Wine run by root does not. Either the
+// stale file goes and a new one takes the copy, or the other folder does: the source ends as
+// the copy written in this run, never as the stale bytes.
 TEST_F(CleanFile, TakesOnlyACopyWrittenInThisRunOverAStaleReadOnlyOne) {
-    write_file(temp_path, text_bytes("left by an earlier run"));
-    SetFileAttributesA(temp_path, FILE_ATTRIBUTE_READONLY);
+    use_temp_folder(folder, other);
+    Bytes stale = png_without_phys() + text_bytes("left by an earlier run");
+    write_file(temp_file(), stale);
+    SetFileAttributesW(temp_file().c_str(), FILE_ATTRIBUTE_READONLY);
     fs::path path = source(png_with_phys());
     clean(path);
-    Bytes expected = changed_count == 1 ? png_without_phys() : png_with_phys();
-    EXPECT_EQ(read_file(path), expected);
+    EXPECT_EQ(read_file(path), png_without_phys());
+    EXPECT_EQ(changed_count, 1);
 }
 
 TEST_F(CleanFile, OverwritesAStaleWritableTemporaryFile) {
-    write_file(temp_path, filled(5000, 0xEE));
+    write_file(temp_file(), filled(5000, 0xEE));
     fs::path path = source(png_with_phys());
     clean(path);
     EXPECT_EQ(read_file(path), png_without_phys());
@@ -195,17 +193,19 @@ TEST_F(CleanFile, LeavesUnrecognisedAndShortFilesUntouched) {
 }
 
 // A copy that another program holds cannot be read, and proves nothing: the copy and the source
-// stay as they are, and nothing is cleaned through that folder until a later start finishes it.
+// stay as they are, the next file goes through the other folder, and a later start finishes it.
 TEST_F(CleanFile, ACopyThatCannotBeReadIsLeftForALaterStart) {
+    use_temp_folder(folder, other);
     fs::path path = interrupted();
-    HANDLE held = CreateFileA(temp_path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    Bytes left = read_file(temp_file());
+    HANDLE held = CreateFileW(temp_file().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     fs::path next = source(png_with_phys(), "next.png");
     clean(next);
     CloseHandle(held);
     EXPECT_EQ(read_file(path), half_written);
-    EXPECT_EQ(read_file(next), png_with_phys());
-    EXPECT_EQ(fs::file_size(temp_path), copy_bytes.size() + 3 * 8 + sizeof(RecordTail));
+    EXPECT_EQ(read_file(next), png_without_phys());
+    EXPECT_EQ(read_file(temp_file()), left);
     finish_pending_if_free();
     EXPECT_EQ(read_file(path), copy_bytes);
     EXPECT_TRUE(date_kept(path));
@@ -228,18 +228,32 @@ TEST_F(CleanFile, AReplacementThatCannotBeFinishedWaitsUntilItCan) {
         EXPECT_EQ(read_file(kept), copy_bytes) << why;
         EXPECT_TRUE(fs::exists(waiting) && !temp_left()) << why;
         EXPECT_EQ(why == 3 ? noise(old_bytes.size(), 3) : half_written, read_file(why == 2 ? away : path)) << why;
+        target_count = 0;
+        clean(kept);
+        EXPECT_EQ(target_count, 0) << why;
         CloseHandle(held);
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (why == 2) fs::rename(away, path);
         if (why == 3) write_file(path, half_written);
+        // The next take of the folder finishes it before its own file, here the source itself.
         clean(path);
-        clean(kept);
-        EXPECT_EQ(read_file(path), half_written) << why;
-        finish_pending_if_free();
         EXPECT_EQ(read_file(path), copy_bytes) << why;
         EXPECT_TRUE(date_kept(path) && !fs::exists(kept) && !fs::exists(waiting)) << why;
     }
-    EXPECT_EQ(target_count, 0);
+}
+
+// A source whose path passes the old limit of 259 characters waits under its own name too.
+TEST_F(CleanFile, ADeepSourceWaitsUnderItsOwnName) {
+    fs::path path = deep_folders(other)[1] / "image.png";
+    write_file(path, half_written);
+    write_interrupted(temp_file(), path, old_bytes, copy_bytes);
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    finish_pending_if_free();
+    EXPECT_EQ(read_file(folder / "image (1).png"), copy_bytes);
+    CloseHandle(held);
+    finish_pending_if_free();
+    EXPECT_EQ(read_file(path), copy_bytes);
+    EXPECT_FALSE(fs::exists(folder / "image (1).png"));
 }
 
 TEST_F(CleanFile, IgnoresAMissingFile) {
@@ -251,7 +265,7 @@ TEST_F(CleanFile, IgnoresAMissingFile) {
 // Sparse files: only the size matters, so nothing of the gigabytes is written.
 static void make_sparse_png(const fs::path& path, uint64_t size) {
     write_file(path, png_with_phys());
-    HANDLE file = CreateFileA(path.string().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     LARGE_INTEGER end;
     end.QuadPart = LONGLONG(size);
     SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
@@ -336,24 +350,198 @@ TEST_F(CleanFileLock, WaitsForTheFileInHandOfAnotherProcessAndPumpsMeanwhile) {
 
 TEST_F(CleanFileLock, AStopWhileWaitingLeavesTheFileAlone) {
     fs::path path = source(png_with_phys());
-    write_file(temp_path, text_bytes("the other process's copy"));
+    write_file(temp_file(), text_bytes("the other process's copy"));
     clean_while_held(path, true);
     EXPECT_EQ(timer_calls, 3);
     EXPECT_TRUE(abort_requested);
     EXPECT_EQ(read_file(path), png_with_phys());
-    EXPECT_EQ(read_file(temp_path), text_bytes("the other process's copy"));
+    EXPECT_EQ(read_file(temp_file()), text_bytes("the other process's copy"));
     EXPECT_EQ(target_count, 0);
 }
 
-// Two spellings of one folder meet at one mutex; another folder has its own.
-TEST_F(CleanFile, NamesTheMutexAfterTheFolderWhateverItsSpelling) {
-    wchar_t name[64], upper[64], other[64];
-    ASSERT_TRUE(temp_lock_name(name, 64));
-    for (char* p = temp_path; *p; p++) *p = char(toupper(static_cast<unsigned char>(*p)));
-    ASSERT_TRUE(temp_lock_name(upper, 64));
-    use_temp_folder(folder / "sub");
-    ASSERT_TRUE(temp_lock_name(other, 64));
-    EXPECT_STREQ(name, upper);
-    EXPECT_STRNE(name, other);
-    EXPECT_EQ(wcsncmp(name, L"Global\\", 7), 0);
+// A mutex that another process holds for ever costs the batch about a second, then it goes
+// through the other folder.
+TEST_F(CleanFileLock, PassesOverAFolderWhoseMutexStaysBusy) {
+    use_temp_folder(folder, other);
+    fs::path path = source(png_with_phys());
+    hold_temp_lock();
+    lock_held = true;
+    ULONGLONG start = GetTickCount64();
+    clean(path);
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    EXPECT_EQ(read_file(path), png_without_phys());
+    EXPECT_EQ(changed_count, 1);
+}
+
+// Every spelling of one folder meets at one mutex: case, the \\?\ form, its short name; another
+// folder has its own, and so has another user.
+TEST_F(CleanFile, NamesTheMutexAfterTheFolderWhateverItsSpellingAndAfterTheUser) {
+    fs::path deep = folder / "Long Folder Name";
+    fs::create_directory(deep);
+    wchar_t short_form[MAX_PATH];
+    ASSERT_GT(GetShortPathNameW(deep.c_str(), short_form, MAX_PATH), 0u);
+    ASSERT_NE(fs::path(short_form), deep);
+    std::wstring name = temp_lock_name(extended_path(deep.wstring()) + L"\\xtmp_7x91x4vnq.xxxx");
+    std::wstring upper = deep.wstring();
+    CharUpperW(upper.data());
+    for (const std::wstring& spelling : {deep.wstring(), upper, std::wstring(short_form), extended_path(short_form)})
+        EXPECT_EQ(temp_lock_name(spelling + L"\\xtmp_7x91x4vnq.xxxx"), name) << utf8(spelling);
+    EXPECT_NE(temp_lock_name((folder / "xtmp_7x91x4vnq.xxxx").wstring()), name);
+    EXPECT_EQ(name.rfind(L"Global\\brinq_" + user_sid_text() + L"_", 0), 0u);
+}
+
+// Records that anyone can place beside the program, and the user's own in every state a kill
+// leaves: only this user's sealed record, whole, of a copy whole, within the bounds of a real
+// replacement, acts; nothing another names is touched.
+class PlantedRecord : public CleanFile {
+protected:
+    fs::path victim() {
+        fs::path path = other / "report.pdf";
+        write_dated(path, noise(10000, 7));
+        return path;
+    }
+    bool victim_untouched() { return read_file(other / "report.pdf") == noise(10000, 7) && date_kept(other / "report.pdf"); }
+    // The files in the temporary file's folder: nothing waits where only the sources are.
+    std::set<std::string> files_beside() {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+        return names;
+    }
+    // The next file of a batch, cleaned: through the other folder where the first is passed over.
+    void clean_next() {
+        fs::path next = source(png_with_phys(), "next.png");
+        clean(next);
+        EXPECT_EQ(read_file(next), png_without_phys());
+    }
+};
+
+// Sealed with this user's own key even, a record out of the bounds of a real replacement is
+// stale: one that claims an empty source and names the report, and a waiting one whose copy's
+// name climbs out of the folder to the report, so that finishing it would write the report's
+// bytes over a planted file and delete the report.
+TEST_F(PlantedRecord, OutOfTheBoundsOfARealReplacementTouchesNothing) {
+    std::wstring report = extended_path(victim().wstring()), planted = extended_path((other / "planted.bin").wstring());
+    Bytes chosen = filled(max_growth, 0x41), stolen = noise(10000, 7);
+    Record empty_source{};
+    empty_source.copy_length = chosen.size();
+    empty_source.source.assign(report.begin(), report.end());
+    write_file(temp_file(), chosen + sealed_record(empty_source, {}, chosen));
+    write_file(other / "planted.bin", noise(10001, 9));
+    std::vector<uint64_t> pieces;
+    Record climbing = record_of(noise(10001, 9), stolen, &pieces);
+    climbing.source.assign(planted.begin(), planted.end());
+    std::wstring up = L"..\\" + other.filename().wstring() + L"\\report.pdf";
+    climbing.kept.assign(up.begin(), up.end());
+    write_file(folder / "xtmp_7x91x4vnq.p001", sealed_record(climbing, pieces, stolen));
+    clean_next();
+    EXPECT_TRUE(victim_untouched());
+    EXPECT_EQ(read_file(other / "planted.bin"), noise(10001, 9));
+    EXPECT_EQ(files_beside(), std::set<std::string>{"next.png"});
+}
+
+// Another user's key: their record stays, what it names is no input, and the batch goes through
+// the other folder; that user's next run finishes it.
+TEST_F(PlantedRecord, SealedWithAnotherUsersKeyIsLeftForThatUser) {
+    use_temp_folder(folder, other);
+    use_key_folder(other / "another user");
+    fs::path path = interrupted();
+    Bytes left = read_file(temp_file());
+    use_key_folder(other / "profile");
+    clean_next();
+    clean(path);
+    EXPECT_EQ(read_file(path), half_written);
+    EXPECT_EQ(read_file(temp_file()), left);
+    EXPECT_EQ(target_count, 1);
+    use_temp_folder(folder, other);
+    use_key_folder(other / "another user");
+    finish_pending_if_free();
+    EXPECT_EQ(read_file(path), copy_bytes);
+    EXPECT_FALSE(temp_left());
+}
+
+// The key deleted after a kill: the next start makes another, under which the record is no
+// user's; a key that cannot be made leaves the batch cleaning all the same.
+TEST_F(PlantedRecord, WithoutItsKeyIsLeftAndTheBatchCleans) {
+    use_temp_folder(folder, other);
+    fs::path path = interrupted();
+    ASSERT_TRUE(fs::remove(other / "profile" / "brinq.key"));
+    use_key_folder(other / "profile");
+    clean_next();
+    EXPECT_EQ(read_file(path), half_written);
+    EXPECT_TRUE(temp_left());
+    write_file(other / "no profile", {});
+    use_key_folder(other / "no profile" / "Brindlequist");
+    clean(path);
+    EXPECT_FALSE(have_key());
+    EXPECT_EQ(read_file(path), half_written);
+    clean_next();
+    // A key file that cannot be read is never replaced: records may need it.
+    write_file(other / "profile" / "brinq.key", text_bytes("not a key"));
+    use_key_folder(other / "profile");
+    clean_next();
+    EXPECT_FALSE(have_key());
+    EXPECT_EQ(read_file(other / "profile" / "brinq.key"), text_bytes("not a key"));
+}
+
+// A copy changed so that its checksum64 stays (three words of one lane by +d, -2d, +d) fails
+// its seal: the temporary file is stale, and the source stays as the cut left it.
+TEST_F(PlantedRecord, WhoseCopyWasChangedIsStale) {
+    fs::path path = interrupted();
+    Bytes forged = read_file(temp_file());
+    for (auto [at, d] : {std::pair{0, 1}, {32, -2}, {64, 1}}) {
+        uint64_t word;
+        memcpy(&word, forged.data() + at, 8);
+        word += uint64_t(int64_t(d) * 0x0101);
+        memcpy(forged.data() + at, &word, 8);
+    }
+    ASSERT_EQ(checksum64(forged.data(), copy_bytes.size()), checksum64(copy_bytes.data(), copy_bytes.size()));
+    write_file(temp_file(), forged);
+    finish_pending_if_free();
+    EXPECT_EQ(read_file(path), half_written);
+    EXPECT_EQ(files_beside(), std::set<std::string>{"image.png"});
+}
+
+// Whatever takes the folder next, a run that holds its mutex already or one that comes through
+// another drive letter (Y: is C: once more), reads what the temporary file holds first.
+TEST_F(PlantedRecord, ThisUsersIsFinishedFirstByAnyRunWhateverTheFoldersSpelling) {
+    ASSERT_NE(GetFileAttributesW(L"Y:\\"), INVALID_FILE_ATTRIBUTES);
+    fs::path by_y = L"Y:" + folder.wstring().substr(2);
+    for (const fs::path& spelling : {folder, by_y}) {
+        use_temp_folder(folder);
+        fs::path path = interrupted();
+        use_temp_folder(spelling);
+        ASSERT_TRUE(take_lock(0));
+        clean_next();
+        release_lock(0);
+        EXPECT_EQ(read_file(path), copy_bytes) << utf8(spelling.wstring());
+        EXPECT_TRUE(date_kept(path));
+    }
+    EXPECT_NE(temp_lock_name(extended_path(by_y.wstring())), temp_lock_name(extended_path(folder.wstring())));
+}
+
+// A file for the scratch of a shared folder is made readable by this user alone: one entry,
+// nothing inherited. Wine takes the list but does not enforce it: this shows what is passed.
+TEST(PrivateScratch, IsThisUsersAloneAndInheritsNothing) {
+    SECURITY_ATTRIBUTES* attributes = private_attributes();
+    ASSERT_TRUE(attributes);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL list = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(attributes->lpSecurityDescriptor, &present, &list, &defaulted));
+    ASSERT_TRUE(present && list);
+    ASSERT_EQ(list->AceCount, 1);
+    ACCESS_ALLOWED_ACE* entry = nullptr;
+    ASSERT_TRUE(GetAce(list, 0, reinterpret_cast<void**>(&entry)));
+    EXPECT_EQ(entry->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_EQ(entry->Mask, DWORD(GENERIC_ALL));
+    HANDLE token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    unsigned char user[256];
+    DWORD size = sizeof user;
+    ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, size, &size));
+    CloseHandle(token);
+    EXPECT_TRUE(EqualSid(&entry->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(attributes->lpSecurityDescriptor, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
 }

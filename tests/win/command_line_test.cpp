@@ -6,6 +6,7 @@
 #include <map>
 
 #include "app/app.h"
+#include "replace/replace.h"
 #include "tests/win/win_fixture.h"
 
 namespace fs = std::filesystem;
@@ -13,7 +14,7 @@ namespace fs = std::filesystem;
 class CommandLine : public ::testing::Test {
 protected:
     void SetUp() override { folder = scratch_folder(); }
-    void TearDown() override { fs::remove_all(folder); }
+    void TearDown() override { remove_tree(folder); }
     std::string image(const fs::path& path, const Bytes& bytes = png_with_phys()) {
         fs::create_directories(path.parent_path());
         write_file(path, bytes);
@@ -64,14 +65,14 @@ TEST_F(CommandLine, AnEmptyArgumentSweepsNoFolder) {
     EXPECT_EQ(read_file(folder / "here.png"), png_with_phys());
 }
 
-TEST_F(CommandLine, CleansThroughTheUsersTemporaryFolderWhenItsOwnIsTooLongForTheTemporaryName) {
+// The folder with its backslash leaves fewer than 19 characters of the old 259 for the
+// temporary name: the \\?\ form takes it.
+TEST_F(CommandLine, CleansFromAProgramFolderWhereTheTemporaryFilesPathPassesTheOldLimit) {
     std::string file = image(folder / "a.png");
     fs::path deep = folder;
-    // The folder with its backslash leaves fewer than 19 bytes for the temporary name, yet the
-    // executable's own path still fits.
     while (deep.string().size() < 242) deep /= "d";
     fs::create_directories(deep);
-    ASSERT_LT(deep.string().size() + strlen("\\brinq.exe"), size_t(path_size));
+    ASSERT_GT((deep / "xtmp_7x91x4vnq.xxxx").string().size(), size_t(MAX_PATH - 1));
     EXPECT_EQ(run_brinq(deep, {file}), 0u);
     ASSERT_TRUE(fs::exists(deep / "brinq.exe"));
     EXPECT_EQ(read_file(file), png_without_phys());
@@ -120,6 +121,18 @@ TEST_F(CommandLine, SweepsAFolderNamedInAnotherScript) {
     }
 }
 
+// Folders whose paths pass the old limit of 259 characters, and a file in one, as arguments.
+TEST_F(CommandLine, CleansFoldersAndFilesWhosePathsPassTheOldLimit) {
+    std::vector<fs::path> deep = deep_folders(folder);
+    for (const fs::path& each : deep) write_dated(each / "a.png", png_with_phys());
+    write_dated(deep[1] / "b.jpg", exif_jpeg());
+    EXPECT_EQ(run_brinq_wide(folder, {deep[0].wstring(), deep[1].wstring() + L"\\b.jpg"}), 0u);
+    EXPECT_EQ(read_file(deep[0] / "a.png"), png_without_phys());
+    EXPECT_EQ(read_file(deep[1] / "a.png"), png_with_phys());
+    EXPECT_EQ(read_file(deep[1] / "b.jpg"), reduced_copy(exif_jpeg()));
+    EXPECT_TRUE(date_kept(deep[1] / "b.jpg"));
+}
+
 // The run-time library splits the command line: a quoted path with spaces is one argument, and
 // the executable's own quoted path is not taken for a file.
 TEST_F(CommandLine, TakesEachQuotedPathWithSpacesWhole) {
@@ -133,13 +146,15 @@ TEST_F(CommandLine, TakesEachQuotedPathWithSpacesWhole) {
     EXPECT_EQ(read_file(bystander), png_with_phys());
 }
 
-TEST(StartUp, PutsTheTemporaryFileInTheExecutablesFolder) {
+TEST(StartUp, PutsTheTemporaryFileInTheExecutablesFolderAndTheKeyInTheUsersProfile) {
     ASSERT_TRUE(start_up());
-    char module_path[path_size];
-    GetModuleFileNameA(nullptr, module_path, path_size);
-    std::string folder = fs::path(module_path).parent_path().string() + "\\";
-    EXPECT_EQ(std::string(exe_dir), folder);
-    EXPECT_EQ(std::string(temp_path), folder + "xtmp_7x91x4vnq.xxxx");
+    wchar_t module[MAX_PATH], local[MAX_PATH];
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
+    std::wstring folder = L"\\\\?\\" + fs::path(module).parent_path().wstring() + L"\\";
+    EXPECT_EQ(exe_dir, folder);
+    EXPECT_EQ(temp_folders[0].path, folder + L"xtmp_7x91x4vnq.xxxx");
+    EXPECT_EQ(key_folder, L"\\\\?\\" + std::wstring(local) + L"\\Brindlequist");
 }
 
 // A stale temporary file of a killed brinq.exe: a whole picture of a size no source has, so
@@ -166,28 +181,9 @@ TEST_F(CommandLine, AfterOneKilledInItsFileTheNextCleansAllAndNeverCopiesTheStal
     fs::path bin = folder / "bin", pictures = folder / "pictures";
     fs::create_directories(bin);
     for (const auto& [name, bytes] : sources) image(pictures / name, bytes);
-    use_temp_folder(bin);
-    write_file(temp_path, stale_picture());
-
-    hold_temp_lock();
-    PROCESS_INFORMATION first = start_brinq(bin, {pictures.string()});
-    ASSERT_TRUE(first.hProcess);
-    Sleep(3000);  // long enough to reach its first file and wait there
-    EXPECT_EQ(WaitForSingleObject(first.hProcess, 0), DWORD(WAIT_TIMEOUT)) << "it did not wait for the mutex";
-    for (const auto& [name, bytes] : sources) EXPECT_TRUE(holds(pictures / name, bytes));
-    TerminateProcess(first.hProcess, 1);
-    WaitForSingleObject(first.hProcess, INFINITE);
-    CloseHandle(first.hThread);
-    CloseHandle(first.hProcess);
-    // Our own handle keeps the abandoned mutex in being for the next brinq.exe.
-    wchar_t name[64];
-    ASSERT_TRUE(temp_lock_name(name, 64));
-    HANDLE abandoned = CreateMutexW(nullptr, FALSE, name);
-    let_go_of_temp_lock(true);
-    ASSERT_TRUE(holds(temp_path, stale_picture()));
+    write_file(bin / "xtmp_7x91x4vnq.xxxx", stale_picture());
 
     EXPECT_EQ(run_brinq(bin, {pictures.string()}), 0u);
-    CloseHandle(abandoned);
     int cleaned = 0;
     for (const auto& [name, bytes] : sources) {
         EXPECT_TRUE(holds(pictures / name, expected[name]));

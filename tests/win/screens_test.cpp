@@ -57,7 +57,7 @@ TEST_F(Screen, InstructionsAndResults) {
     for (const auto& r : results) {
         target_count = r.targets;
         changed_count = r.changed;
-        char line[path_size];
+        char line[result_line_size];
         int32_t length = compose_result(line);
         EXPECT_EQ(std::string(line, length), sjis(r.text));
         EXPECT_EQ(size_t(length), r.length);
@@ -127,7 +127,10 @@ TEST_F(Screen, EmblemPixelPlaces) {
 
 TEST(EmblemStore, FoundInTheBuiltProgramAndInThisOne) {
     Bytes scan(emblem_scan_size, 0);
-    uint32_t got = read_emblem_record(host_path(BRINQ_EXE).c_str(), scan.data());
+    FILE* exe = fopen(host_path(BRINQ_EXE).c_str(), "rb");
+    ASSERT_TRUE(exe);
+    uint32_t got = read_emblem_record(exe, scan.data());
+    fclose(exe);
     Emblem emblem{};
     ASSERT_TRUE(got > 0 && decode_emblem(scan.data(), got, &emblem));
     EXPECT_EQ(emblem.alpha, emblem_picture());

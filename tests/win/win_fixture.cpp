@@ -28,10 +28,7 @@ Bytes exif_jpeg() {
 }
 
 Bytes cleaned_in_place(const Bytes& source) {
-    char own_temp_path[path_size];
-    memcpy(own_temp_path, temp_path, path_size);
     Reduced reduced = reduce(source);
-    memcpy(temp_path, own_temp_path, path_size);
     return reduced.result == complete_copy && reduced.copy.size() != source.size() ? reduced.copy : source;
 }
 
@@ -81,15 +78,49 @@ bool date_kept(const fs::path& path) {
 }
 
 void use_temp_folder(const fs::path& folder, const fs::path& other) {
-    snprintf(temp_path, sizeof temp_path, "%s", (folder / "xtmp_7x91x4vnq.xxxx").string().c_str());
-    snprintf(temp_folders[0], path_size, "%s\\", folder.string().c_str());
-    snprintf(temp_folders[1], path_size, "%s", other.empty() ? "" : (other.string() + "\\").c_str());
+    use_temp_folders(folder.wstring(), other.wstring());
 }
 
+void remove_tree(const fs::path& folder) {
+    std::error_code ignored;
+    fs::remove_all(fs::path(extended_path(folder.wstring())), ignored);
+}
+
+fs::path plain(const std::wstring& path) {
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\\\" + path.substr(8);
+    return path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path;
+}
+
+fs::path temp_file(int folder) { return plain(temp_folders[folder].path); }
+
 void clean(const fs::path& path) {
-    snprintf(source_path, sizeof source_path, "%s", path.string().c_str());
+    source_path = extended_path(path.wstring());
     clean_when_free();
     end_batch();
+}
+
+void use_key_folder(const fs::path& folder) {
+    key_folder.clear();
+    have_key();  // forgets the key held
+    key_folder = extended_path(folder.wstring());
+}
+
+static uint64_t ticks(FILETIME time) { return (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
+
+void write_interrupted(const fs::path& temp, const fs::path& path, const Bytes& source, const Bytes& copy) {
+    std::vector<uint64_t> pieces;
+    record = record_of(source, copy, &pieces);
+    std::wstring full = extended_path(path.wstring());
+    record.source.assign(full.begin(), full.end());
+    record.creation_time = ticks(file_time(2001));
+    record.last_write_time = ticks(file_time(2002));
+    source_pieces = pieces;
+    ensure_work_buffer(int32_t(copy.size()));
+    memcpy(work_buffer.data, copy.data(), copy.size());
+    write_file(temp, copy);
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE(append_record(file));
+    CloseHandle(file);
 }
 
 // BRINQ_EXE is the build's Linux path; Wine sees the Linux root as drive Z:.
@@ -187,16 +218,22 @@ std::vector<ScriptName> names_in_scripts(const std::string& extension) {
     return names;
 }
 
-std::string working_name(const fs::path& folder, const ScriptName& name) {
-    std::string path = narrowed(folder.wstring()) + "\\" + name.ansi;
-    if (!name.ansi.empty() && path.size() < path_size) return name.ansi;
-    wchar_t short_path[MAX_PATH];
-    DWORD length = GetShortPathNameW((folder / name.name).c_str(), short_path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return "";
-    return narrowed(fs::path(short_path).filename().wstring());
+std::vector<fs::path> deep_folders(const fs::path& root) {
+    fs::path eight_three = root / "8.3", cyrillic = root / "cyrillic";
+    for (int level = 0; level < 40; level++) eight_three /= "abcdefgh";
+    while (cyrillic.wstring().size() < 1000) cyrillic /= L"\u0444\u043e\u0442\u043e\u0430\u043b\u044c\u0431\u043e\u043c";  // фотоальбом
+    for (const fs::path& deep : {eight_three, cyrillic}) fs::create_directories(fs::path(extended_path(deep.wstring())));
+    return {eight_three, cyrillic};
 }
 
-static HANDLE held_lock;    // the test's handle of temp_path's mutex; kept open until let go
+std::string utf8(const std::wstring& text) {
+    std::string bytes(text.size() * 4, '\0');
+    bytes.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), bytes.data(),
+                                            int(bytes.size()), nullptr, nullptr)));
+    return bytes;
+}
+
+static HANDLE held_lock;    // the test's handle of the temporary folder's mutex; kept open until let go
 static HANDLE let_go;       // set when the holding thread is to end
 static HANDLE lock_holder;  // the thread that owns held_lock
 static bool abandon_lock;   // whether it ends without releasing
@@ -210,9 +247,7 @@ static DWORD WINAPI hold_lock(void* taken) {
 }
 
 void hold_temp_lock() {
-    wchar_t name[64];
-    ASSERT_TRUE(temp_lock_name(name, 64));
-    held_lock = CreateMutexW(nullptr, FALSE, name);
+    held_lock = CreateMutexW(nullptr, FALSE, temp_lock_name(temp_folders[0].path).c_str());
     ASSERT_TRUE(held_lock);
     let_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -231,7 +266,17 @@ void let_go_of_temp_lock(bool abandon) {
     }
 }
 
-static std::vector<std::string> seen_paths;
+Bytes sealed_record(Record record, const std::vector<uint64_t>& pieces, const Bytes& copy) {
+    EXPECT_TRUE(random_bytes(record.copy_nonce, nonce_bytes) && random_bytes(record.seal_nonce, nonce_bytes));
+    EXPECT_TRUE(gmac(copy.data(), copy.size(), record.copy_nonce, record.copy_tag));
+    Bytes bytes = record_bytes(record, pieces);
+    unsigned char seal[tag_bytes];
+    EXPECT_TRUE(gmac(bytes.data(), sealed_length(bytes.size()), record.seal_nonce, seal));
+    put_seal(&bytes, seal);
+    return bytes;
+}
+
+static std::vector<std::wstring> seen_paths;
 static std::map<size_t, std::function<void()>> actions;
 static HWND recorder;
 
@@ -253,7 +298,7 @@ void start_recording() {
     for (int i = 0; i < 60; i++) PostMessageA(recorder, WM_USER, 0, 0);
     seen_paths.clear();
     actions.clear();
-    source_path[0] = '\0';
+    source_path.clear();
 }
 
 void stop_recording() {
@@ -265,17 +310,13 @@ void stop_recording() {
 void at_message(size_t n, std::function<void()> action) { actions[n] = std::move(action); }
 
 std::vector<std::string> cleaned_order() {
-    std::vector<std::string> paths = seen_paths;
+    std::vector<std::wstring> paths = seen_paths;
     paths.push_back(source_path);
     // A pump with no file cleaned since the last one sees the same path twice; folders and
     // missing paths pass through source_path without being cleaned.
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
     std::vector<std::string> names;
-    for (const std::string& path : paths) {
-        // Read in the code page: a byte 0x5C may be the second half of a Shift-JIS letter, and
-        // path would take the bytes for Latin-1.
-        fs::path wide = widened(path);
-        if (!path.empty() && fs::is_regular_file(wide)) names.push_back(narrowed(wide.filename().wstring()));
-    }
+    for (const std::wstring& path : paths)
+        if (!path.empty() && fs::is_regular_file(plain(path))) names.push_back(utf8(name_in(path)));
     return names;
 }

@@ -17,7 +17,7 @@ Bytes png_without_phys();
 Bytes exif_jpeg();
 
 // What cleaning `source` in place must leave: its complete reduced copy when that differs in
-// size, else the source itself. temp_path is left as it was.
+// size, else the source itself.
 Bytes cleaned_in_place(const Bytes& source);
 
 // Whether the file holds exactly `expected`; on failure its size and the expected size.
@@ -32,11 +32,24 @@ void write_dated(const std::filesystem::path& path, const Bytes& bytes);
 // Whether the file is still last written in 2002.
 bool date_kept(const std::filesystem::path& path);
 
-// Points temp_path into `folder`, so that tests running side by side never share it; `other`
-// is where cleaning goes on when leftovers block `folder`.
+// Points the temporary file into `folder`, so that tests running side by side never share it;
+// `other` is where cleaning goes on when `folder` is busy or blocked.
 void use_temp_folder(const std::filesystem::path& folder, const std::filesystem::path& other = {});
+// The temporary file of a folder that use_temp_folder named: 0 the first, 1 the other.
+std::filesystem::path temp_file(int folder = 0);
+// Removes a folder and all in it, paths past 259 characters too.
+void remove_tree(const std::filesystem::path& folder);
+// A path without its \\?\ prefix, as the tests spell it.
+std::filesystem::path plain(const std::wstring& path);
 // Cleans `path` as a batch of its own.
 void clean(const std::filesystem::path& path);
+// Points the key at `folder` (a user's profile of the test's own), forgetting the one held.
+void use_key_folder(const std::filesystem::path& folder);
+// What a replacement of `source` by `copy` that a kill cut short leaves in `temp`: the copy and
+// its record, sealed with the key of key_folder, the source's times recorded as 2001 and 2002.
+// The file at `path` is the caller's to make.
+void write_interrupted(const std::filesystem::path& temp, const std::filesystem::path& path, const Bytes& source,
+                       const Bytes& copy);
 
 // The brinq.exe that the build made.
 std::filesystem::path built_brinq();
@@ -62,11 +75,18 @@ struct ScriptName {
 };
 std::vector<ScriptName> names_in_scripts(const std::string& extension);
 ScriptName script_name(const std::wstring& name);
-// The file name the program works under: the code page's spelling where the whole path then
-// fits a path buffer, else the short name that the file system keeps for it.
-std::string working_name(const std::filesystem::path& folder, const ScriptName& name);
+// Two folders inside `root` whose paths pass the old limit of 259 characters: 40 levels of 8.3
+// names, which a short form makes no shorter, and about 1,000 characters of Cyrillic names.
+// Under Wine every path must stay below Linux's 4,096 bytes.
+std::vector<std::filesystem::path> deep_folders(const std::filesystem::path& root);
+// UTF-8 of a name, as cleaned_order gives names.
+std::string utf8(const std::wstring& text);
 
-// Takes temp_path's machine-wide mutex on a thread of its own and keeps it, as a brinq.exe
+// A record laid out as on the disk and sealed with the key of key_folder, over `copy`'s bytes:
+// what this user's program would seal, whatever it holds.
+Bytes sealed_record(Record record, const std::vector<uint64_t>& pieces, const Bytes& copy);
+
+// Takes the first temporary folder's mutex on a thread of its own and keeps it, as a brinq.exe
 // busy with a file would; let_go_of_temp_lock releases it, or ends the thread still owning it
 // (the mutex is then abandoned, as when its holder was killed).
 void hold_temp_lock();
@@ -79,5 +99,5 @@ void start_recording();
 void stop_recording();
 // Runs `action` when the recorder receives its n-th message (1 for the first pump).
 void at_message(size_t n, std::function<void()> action);
-// File names in the order they were handed to clean_file (call after the batch).
+// File names, in UTF-8, in the order they were handed to clean_file (call after the batch).
 std::vector<std::string> cleaned_order();

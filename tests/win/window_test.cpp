@@ -44,7 +44,7 @@ protected:
     void TearDown() override {
         stop_recording();
         close_window(GetModuleHandleA(nullptr));
-        fs::remove_all(folder);
+        remove_tree(folder);
     }
     std::string image(const std::string& name, const Bytes& bytes = png_with_phys()) {
         fs::path path = folder / name;
@@ -153,6 +153,18 @@ TEST_F(Window, SweepsEveryFolderOfOneDrop) {
     EXPECT_EQ(target_count, 2);
 }
 
+// The code page's spelling of `wide`, where it has every letter: the round trip tells.
+static bool spell_in(UINT code_page, const std::wstring& wide, std::string* to) {
+    to->assign(wide.size() * 4, '\0');
+    int length = WideCharToMultiByte(code_page, 0, wide.data(), int(wide.size()), to->data(), int(to->size()), nullptr,
+                                     nullptr);
+    to->resize(size_t(std::max(length, 0)));
+    std::wstring back(wide.size(), L'\0');
+    back.resize(size_t(std::max(
+        MultiByteToWideChar(code_page, 0, to->data(), int(to->size()), back.data(), int(back.size())), 0)));
+    return back == wide;
+}
+
 // Whether a progress area showed `name` from its UTF-16, cut before the character that would pass 360
 // pixels, in glyphs that the font has where Shift-JIS or Latin-1 spell it; and looked as the old drawing
 // of the ANSI bytes `old`, cut to 60, just where those were the cut name in Shift-JIS, the font's reading.
@@ -162,14 +174,14 @@ static bool progress_showed(const std::vector<COLORREF>& shown, const std::wstri
     GetTextExtentExPointW(canvas_dc, name.c_str(), int(name.size()), 360, &fit, nullptr, &size);
     while (fit > 0 && (IS_LOW_SURROGATE(name[fit]) || (name[fit] >= 0x300 && name[fit] < 0x370))) fit--;
     std::wstring cut = name.substr(0, fit);
-    char sjis[path_size], latin[path_size];
-    bool lettered = spell_in(932, cut.c_str(), sjis) || spell_in(1252, cut.c_str(), latin);
-    bool old_right = spell_in(932, cut.c_str(), sjis) && old.substr(0, 60) == sjis;
-    WORD glyphs[path_size];
-    GetGlyphIndicesW(canvas_dc, cut.c_str(), fit, glyphs, GGI_MARK_NONEXISTING_GLYPHS);
+    std::string sjis, latin;
+    bool lettered = spell_in(932, cut, &sjis) || spell_in(1252, cut, &latin);
+    bool old_right = spell_in(932, cut, &sjis) && old.substr(0, 60) == sjis;
+    std::vector<WORD> glyphs(cut.size() + 1);
+    GetGlyphIndicesW(canvas_dc, cut.c_str(), fit, glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
     bool as_old = shown == redrawn(2, 30, 398, 148, 0x303030, {{10, 30, old.substr(0, 60)}});
     return shown == redrawn(2, 30, 398, 148, 0x303030, {{10, 30, "", cut}}) && as_old == old_right &&
-           !(lettered && std::count(glyphs, glyphs + fit, WORD(0xFFFF)) > 0);
+           !(lettered && std::count(glyphs.begin(), glyphs.begin() + fit, WORD(0xFFFF)) > 0);
 }
 
 // A dropped file shows with ASCII capitals in the last four units of its name lowered: bytes or UTF-16.
@@ -192,7 +204,7 @@ TEST_F(Window, CleansDroppedFilesNamedInAnyScript) {
     for (const ScriptName& name : names) {
         write_dated(folder / name.name, png_with_phys());
         paths.push_back((folder / name.name).wstring());
-        expected.push_back(working_name(folder, name));
+        expected.push_back(utf8(name.name));
     }
     // Each file is on screen at the pump after it: its whole name, though a Shift-JIS trail
     // byte 0x5C looks like a backslash to a search byte by byte.
@@ -206,7 +218,7 @@ TEST_F(Window, CleansDroppedFilesNamedInAnyScript) {
     EXPECT_TRUE(result_shows(expected_result(int(expected.size()), int(expected.size()))));
     ASSERT_EQ(progress.size(), expected.size());
     for (size_t i = 0; i < expected.size(); i++)
-        EXPECT_TRUE(progress_showed(progress[i], shown_when_dropped(names[i].name), shown_when_dropped(expected[i])))
+        EXPECT_TRUE(progress_showed(progress[i], shown_when_dropped(names[i].name), shown_when_dropped(names[i].ansi)))
             << expected[i];
 }
 
@@ -230,9 +242,34 @@ TEST_F(Window, SweepsADroppedFolderNamedInAnotherScript) {
     ASSERT_EQ(order.size(), names.size() + 1);
     ASSERT_EQ(progress.size(), names.size());
     for (size_t i = 0; i < names.size(); i++) {
-        auto name = std::find_if(names.begin(), names.end(), [&](auto& n) { return working_name(photos, n) == order[i]; });
-        EXPECT_TRUE(name != names.end() && progress_showed(progress[i], name->name, order[i])) << order[i];
+        auto name = std::find_if(names.begin(), names.end(), [&](auto& n) { return utf8(n.name) == order[i]; });
+        EXPECT_TRUE(name != names.end() && progress_showed(progress[i], name->name, name->ansi)) << order[i];
     }
+}
+
+// Dropped folders whose paths pass the old limit of 259 characters, and a file in one dropped
+// alone, which shows its name.
+TEST_F(Window, CleansDroppedFoldersAndFilesWhosePathsPassTheOldLimit) {
+    std::vector<fs::path> deep = deep_folders(folder);
+    for (const fs::path& each : deep) write_dated(each / "a.png", png_with_phys());
+    write_dated(deep[1] / "Long.PNG", png_with_phys());
+    record_progress(1);
+    drop_wide({(deep[1] / "Long.PNG").wstring()});
+    ASSERT_EQ(progress.size(), 1u);
+    EXPECT_TRUE(progress_showed(progress[0], L"Long.png", "Long.png"));
+    drop_wide({deep[0].wstring(), deep[1].wstring()});
+    for (const fs::path& each : deep) EXPECT_EQ(read_file(each / "a.png"), png_without_phys());
+    EXPECT_EQ(read_file(deep[1] / "Long.PNG"), png_without_phys());
+    EXPECT_TRUE(result_shows(expected_result(3, 2)));  // Long.PNG clean already
+}
+
+// The program's temporary file and waiting records, dropped from elsewhere with the rest, are
+// passed over: untouched and uncounted, whatever they hold.
+TEST_F(Window, PassesOverTheProgramsScratchFilesDroppedWithTheRest) {
+    std::vector<std::string> scratch = {image("elsewhere/xtmp_7x91x4vnq.xxxx"), image("elsewhere/XTMP_7X91X4VNQ.P001")};
+    drop({scratch[0], scratch[1], image("a.png")});
+    for (const std::string& path : scratch) EXPECT_EQ(read_file(path), png_with_phys());
+    EXPECT_TRUE(result_shows(expected_result(1, 1)));
 }
 
 TEST_F(Window, ReportsNothingForAMissingPathOrAnEmptyDrop) {
@@ -388,21 +425,19 @@ TEST_F(Window, DropsWaitingWhenTheWindowClosesAreCleanedToo) {
     EXPECT_TRUE(result_shows(expected_result(1, 1)));  // the last drop's own count
 }
 
-// A program folder that the code page spells with question marks names no folder at all: the
-// temporary file goes to the user's temporary folder, and the result line tells the truth.
+// A program folder that takes no file (here one that is gone): the temporary file goes to the
+// user's temporary folder, and the result line tells the truth.
 TEST_F(Window, CleansThroughTheUsersTemporaryFolderWhenTheProgramsFolderTakesNoFile) {
-    snprintf(temp_folders[0], path_size, "%s\\", (folder / "??????").string().c_str());
-    GetTempPathA(path_size, temp_folders[1]);
-    choose_temp_path();
     wchar_t user_temp[MAX_PATH];
     GetTempPathW(MAX_PATH, user_temp);
-    EXPECT_EQ(fs::path(temp_path).parent_path(), fs::path(user_temp).parent_path());
+    use_temp_folder(folder / "gone", user_temp);
     std::string a = image("a.png"), b = image("b.png", png_without_phys()), c = image("c.jpg", exif_jpeg());
     drop({a, b, c});
     EXPECT_TRUE(cleaned("a.png"));
     EXPECT_EQ(read_file(c), reduced_copy(exif_jpeg()));
     EXPECT_TRUE(result_shows(expected_result(3, 2)));
-    EXPECT_FALSE(fs::exists(temp_path));
+    EXPECT_TRUE(temp_folders[0].blocked);
+    EXPECT_FALSE(fs::exists(temp_file(1)));
 }
 
 TEST_F(Window, ALogoffDuringABatchStopsItAfterTheFileInHandAndLetsTheSessionEnd) {
@@ -563,7 +598,10 @@ static std::map<std::string, Bytes> mixed_pictures(const std::string& sub_folder
     return pictures;
 }
 
-TEST_F(Window, SweepsAFolderWhileACommandLineBrinqCleansAnotherThroughTheSameTemporaryFile) {
+// The window's batch holds the temporary file beside the program: a command-line brinq.exe
+// started from the same folder meanwhile finds it busy and, a second later, cleans its own
+// folder through the user's temporary folder, while the window's batch still holds the file.
+TEST_F(Window, SweepsAFolderWhileACommandLineBrinqCleansAnotherThroughTheOtherFolder) {
     std::map<std::string, Bytes> sources = mixed_pictures("a", 1), dropped = mixed_pictures("b", 2);
     sources.insert(dropped.begin(), dropped.end());
     std::map<std::string, Bytes> expected;
@@ -573,39 +611,24 @@ TEST_F(Window, SweepsAFolderWhileACommandLineBrinqCleansAnotherThroughTheSameTem
         image(name, bytes);
         dropped_to_clean += dropped.count(name) && expected[name] != bytes;
     }
-    // Both wait for the mutex until the window holds a file of its own; then they share it.
-    hold_temp_lock();
-    PROCESS_INFORMATION command_line = start_brinq(folder, {(folder / "a").string()});
-    ASSERT_TRUE(command_line.hProcess);
-    bool let_go = false, in_hand_untouched = false, command_line_busy = false, nothing_touched = true;
-    // The first pump with a file in hand lets go; the last one does in any case, so that a
-    // window that never waits cannot hang the test.
-    for (size_t n = 1; n <= 60; n++)
-        at_message(n, [&, n] {
-            if (let_go || (!fs::is_regular_file(source_path) && n < 60)) return;
-            std::string in_hand = fs::relative(source_path, folder).generic_string();
-            in_hand_untouched = sources.count(in_hand) && holds(source_path, sources[in_hand]);
-            command_line_busy = WaitForSingleObject(command_line.hProcess, 0) == WAIT_TIMEOUT;
-            for (const auto& [name, bytes] : sources) nothing_touched = nothing_touched && holds(folder / name, bytes);
-            let_go_of_temp_lock(false);
-            let_go = true;
-        });
-    drop({(folder / "b").string()});
-    EXPECT_EQ(WaitForSingleObject(command_line.hProcess, 60000), DWORD(WAIT_OBJECT_0));
     DWORD code = DWORD(-1);
-    GetExitCodeProcess(command_line.hProcess, &code);
-    CloseHandle(command_line.hThread);
-    CloseHandle(command_line.hProcess);
+    bool held_meanwhile = false;
+    at_message(2, [&] {
+        PROCESS_INFORMATION command_line = start_brinq(folder, {(folder / "a").string()});
+        ASSERT_TRUE(command_line.hProcess);
+        EXPECT_EQ(WaitForSingleObject(command_line.hProcess, 60000), DWORD(WAIT_OBJECT_0));
+        GetExitCodeProcess(command_line.hProcess, &code);
+        CloseHandle(command_line.hThread);
+        CloseHandle(command_line.hProcess);
+        held_meanwhile = fs::exists(folder / "xtmp_7x91x4vnq.xxxx");
+    });
+    drop({(folder / "b").string()});
     EXPECT_EQ(code, 0u);
-    EXPECT_TRUE(let_go);
-    EXPECT_TRUE(in_hand_untouched) << "the window did not wait for the mutex";
-    EXPECT_TRUE(command_line_busy);
-    EXPECT_TRUE(nothing_touched) << "a file was cleaned while the mutex was held";
-    for (const auto& [name, bytes] : sources) EXPECT_TRUE(holds(folder / name, expected[name]));
+    EXPECT_TRUE(held_meanwhile);
+    for (const auto& [name, bytes] : sources) EXPECT_TRUE(holds(folder / name, expected[name])) << name;
     EXPECT_EQ(target_count, int(dropped.size()));
     EXPECT_EQ(changed_count, dropped_to_clean);
     EXPECT_TRUE(result_shows(expected_result(int(dropped.size()), dropped_to_clean)));
-    EXPECT_FALSE(fs::exists(folder / "xtmp_7x91x4vnq.xxxx"));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 3);  // a, b, brinq.exe
 }
 

@@ -2,12 +2,11 @@
 // and its size differs; the source keeps its creation and last-write times. The source is held
 // to this process from the first look at it to the last write over it: one open serves the
 // filter's reading, the write and the times.
-#include "clean/clean.h"
+#include "replace/replace.h"
 
-#include <windows.h>
-
+std::wstring source_path;
 bool temp_busy;
-void* source_file = INVALID_HANDLE_VALUE;
+HANDLE source_file = INVALID_HANDLE_VALUE;
 
 static bool source_writable;  // source_file may write: a file that refuses writing is read, counted, never replaced
 
@@ -25,31 +24,25 @@ static bool size_and_times(HANDLE file, uint64_t* size, uint64_t* creation, uint
     return true;
 }
 
+static HANDLE open_source(DWORD access) {
+    return CreateFileW(source_path.c_str(), access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 // A file another program holds open is skipped: the handle asks for exclusive access. The
 // whole 64-bit size counts.
 static bool take_source() {
-    source_file = CreateFileA(source_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    source_file = open_source(GENERIC_READ | GENERIC_WRITE);
     source_writable = source_file != INVALID_HANDLE_VALUE;
-    if (!source_writable && GetLastError() == ERROR_ACCESS_DENIED)
-        source_file = CreateFileA(source_path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!source_writable && GetLastError() == ERROR_ACCESS_DENIED) source_file = open_source(GENERIC_READ);
     return source_file != INVALID_HANDLE_VALUE &&
            size_and_times(source_file, &record.old_size, &record.creation_time, &record.last_write_time);
 }
 
-// The filter reads the held source from its start through a handle of its own; a source that
-// nobody holds, by its name.
-bool open_source_stream() {
-    start_summing();
-    if (source_file == INVALID_HANDLE_VALUE) return (source_stream = open_stream(source_path, "rb")) != nullptr;
+// The filter reads the held source through a handle of its own.
+static bool open_source_stream() {
     HANDLE own = INVALID_HANDLE_VALUE;
-    LARGE_INTEGER start{};
     if (!DuplicateHandle(GetCurrentProcess(), source_file, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
         return false;
-    if (!SetFilePointerEx(own, start, nullptr, FILE_BEGIN)) {
-        CloseHandle(own);
-        return false;
-    }
     source_stream = stream_of(own, "rb");
     return source_stream != nullptr;
 }
@@ -65,24 +58,25 @@ bool source_replaceable() {
 // The steps of one file while this process holds the temporary file and the source. A source
 // whose replacement waits is no input: its bytes may be half old, half new.
 static void clean_taken_source() {
-    if (record.old_size > uint64_t(max_source_size) || is_waiting_source()) return;
+    if (record.old_size > uint64_t(max_source_size) || is_waiting_source() || !open_source_stream()) return;
     source_size = int32_t(record.old_size);
     if (work_buffer.capacity < min_work_buffer) allocate_work_buffer(min_work_buffer);
     Reduction result = reduce_source();
+    fclose(source_stream);
+    source_stream = nullptr;
     if (result == not_recognised) return;
     bool differs = result == complete_copy && copy_size != int64_t(record.old_size);
     Replacement outcome = differs ? replace_source() : refused;
     if (outcome == replaced) changed_count++;
-    if (outcome != refused) return;  // a replaced source got its times back with the write
-    close_temp_stream();
-    if (source_replaceable()) put_recorded_times(source_file);
+    // A replaced source got its times back with the write; a waiting one gets them when finished.
+    if (outcome == refused && source_replaceable()) put_recorded_times(source_file);
 }
 
+// Where no folder takes a temporary file, a source is still recognised and counted, and left as it is.
 void clean_file() {
-    temp_busy = false;
-    if (!take_temp()) return;
+    if (is_scratch_name(source_path)) return;
+    if (!take_temp() && temp_busy) return;
     if (take_source()) clean_taken_source();
     if (source_file != INVALID_HANDLE_VALUE) CloseHandle(source_file);
     source_file = INVALID_HANDLE_VALUE;
-    release_temp();
 }

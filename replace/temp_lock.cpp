@@ -1,0 +1,48 @@
+// One take of a folder at a time among this user's runs: a named mutex per folder, made once
+// and taken without waiting while the folder's temporary file is opened and what it holds is
+// finished. What keeps the temporary file from being taken over is the file itself, held to no
+// other process: that holds across spellings of the folder, sessions and machines.
+#include "replace/replace.h"
+
+static HANDLE locks[2];             // each folder's mutex, once made
+static std::wstring locked_path[2];  // the temporary path that each guards
+
+// The folder's long form, upper-cased: one text for every spelling, with or without \\?\.
+static std::wstring spelt_once(const std::wstring& temp) {
+    std::wstring folder = long_form(temp.substr(0, size_t(name_in(temp) - temp.c_str())));
+    CharUpperBuffW(&folder[0], DWORD(folder.size()));
+    return folder;
+}
+
+// FNV-1a of the folder's one spelling: a name, not a secret.
+std::wstring temp_lock_name(const std::wstring& temp) {
+    uint64_t hash = 14695981039346656037ull;
+    for (wchar_t c : spelt_once(temp)) hash = (hash ^ uint16_t(c)) * 1099511628211ull;
+    wchar_t text[17];
+    swprintf(text, 17, L"%016llx", static_cast<unsigned long long>(hash));
+    return L"Global\\brinq_" + user_sid_text() + L"_" + text;
+}
+
+// This user's alone: no other user can take it, hold it or change who may.
+static HANDLE create_lock(const std::wstring& name) {
+    HANDLE lock = CreateMutexW(private_attributes(), FALSE, name.c_str());
+    if (!lock) lock = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
+    // Where the global namespace is closed to this process, its own session's still serves.
+    if (!lock) lock = CreateMutexW(private_attributes(), FALSE, (L"Local" + name.substr(6)).c_str());
+    return lock;
+}
+
+bool take_lock(int folder) {
+    const std::wstring& temp = temp_folders[folder].path;
+    if (locks[folder] && locked_path[folder] != temp) {
+        CloseHandle(locks[folder]);
+        locks[folder] = nullptr;
+    }
+    if (!locks[folder]) locks[folder] = create_lock(temp_lock_name(temp));
+    locked_path[folder] = temp;
+    if (!locks[folder]) return false;
+    DWORD woke = WaitForSingleObject(locks[folder], 0);
+    return woke == WAIT_OBJECT_0 || woke == WAIT_ABANDONED_0;
+}
+
+void release_lock(int folder) { ReleaseMutex(locks[folder]); }

@@ -1,12 +1,14 @@
 # Windows build: brinq.exe (GUI subsystem, static) and its tests, run through Wine.
 # shell32 is bound at the window's first call into it, bcrypt at the first record sealed or read,
-# not loaded at every start: under Wine their loads are a good part of a command-line run's
-# start, and most runs neither drop nor replace anything.
+# winmm at the first pause between files, not loaded at every start: under Wine their loads are
+# a good part of a command-line run's start, and most runs neither drop nor replace anything.
+# Bound late, they load from System32 alone (the entry sets the search so before anything
+# loads); the import table keeps only libraries that Windows loads from there whatever the folder.
 # dlltool names the library's symbols, which the linker copies into brinq.exe, after the output
 # path it is given: a bare file name keeps the build's folder out of the program.
 find_program(DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
 set(DELAYED_LIBS)
-foreach(dll shell32 bcrypt)
+foreach(dll shell32 bcrypt winmm)
   set(delayed ${CMAKE_BINARY_DIR}/lib${dll}_delayed.a)
   add_custom_command(OUTPUT ${delayed}
     COMMAND ${DLLTOOL} --input-def ${PROJECT_SOURCE_DIR}/res/${dll}.def --output-delaylib lib${dll}_delayed.a
@@ -15,7 +17,7 @@ foreach(dll shell32 bcrypt)
   list(APPEND DELAYED_LIBS ${delayed})
 endforeach()
 add_custom_target(delayed_libs DEPENDS ${DELAYED_LIBS})
-set(WIN_LIBS gdi32 user32 ${DELAYED_LIBS} winmm advapi32 kernel32 ntdll)
+set(WIN_LIBS gdi32 user32 ${DELAYED_LIBS} advapi32 kernel32 ntdll)
 set(WARNINGS -Wall -Wextra)
 # One commit gives one brinq.exe, whatever folder it is built in and when: no source path (a
 # __FILE__ in an assertion) and no link time in the PE header.

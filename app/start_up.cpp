@@ -29,15 +29,9 @@ static std::wstring environment_folder(const wchar_t* name) {
     return length > 0 && length < size ? value.substr(0, length) : L"";
 }
 
-static std::wstring user_temp_folder() {
-    DWORD size = GetTempPathW(0, nullptr);
-    std::wstring folder(size, L'\0');
-    DWORD length = size ? GetTempPathW(size, &folder[0]) : 0;
-    return length > 0 && length < size ? folder.substr(0, length) : L"";
-}
-
-// The key lives in the user's own local profile, which Disk Cleanup leaves alone and no other
-// user reads.
+// The key lives in the user's own local profile, which Disk Cleanup and Storage Sense leave
+// alone and no other user reads; so does the temporary file where the program's folder takes
+// none, and with it a copy that waits for its source.
 static std::wstring user_key_folder() {
     std::wstring local = environment_folder(L"LOCALAPPDATA");
     return local.empty() ? local : joined(extended_path(local), L"Brindlequist");
@@ -49,7 +43,7 @@ bool start_up() {
     std::wstring path = own_path();
     exe_dir = path.substr(0, size_t(name_in(path) - path.c_str()));
     key_folder = user_key_folder();
-    use_temp_folders(exe_dir, user_temp_folder());
+    use_temp_folders(exe_dir, key_folder);
     return !temp_folders[0].path.empty() || !temp_folders[1].path.empty();
 }
 

@@ -12,7 +12,7 @@ static const unsigned char key_magic[8] = {'b', 'r', 'i', 'n', 'q', 'K', '1', '\
 constexpr size_t key_bytes = 32;  // AES-256
 constexpr size_t key_file_bytes = sizeof key_magic + key_bytes;
 
-static std::wstring key_looked_in;  // the key_folder that key_held tells of: looked in once
+static std::wstring key_looked_in;  // the key_folder that key_held tells of
 static bool key_held;               // gcm_key holds the key of key_looked_in
 static BCRYPT_ALG_HANDLE aes;       // the provider that gcm_key was made from
 static BCRYPT_KEY_HANDLE gcm_key;   // the key, for GMAC
@@ -23,24 +23,41 @@ bool random_bytes(unsigned char* to, size_t size) {
     return BCRYPT_SUCCESS(BCryptGenRandom(nullptr, to, ULONG(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }
 
-// A key file that is there but cannot be read now is never replaced: records may need it.
-enum KeyFile { key_read, key_missing, key_unreadable };
+// A key file that cannot be read now (held, refused) is tried again at the next need; one that
+// reads as no key of this program's is set aside, never deleted, for records may still need it.
+enum KeyFile { key_read, key_missing, key_unreadable, key_damaged };
 
 static KeyFile read_key(unsigned char* key) {
-    HANDLE file = CreateFileW(key_path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    int tries = 0;
+    HANDLE file;
+    do file = CreateFileW(key_path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    while (file == INVALID_HANDLE_VALUE && held_for_a_moment(&tries));
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? key_missing : key_unreadable;
     }
     unsigned char bytes[key_file_bytes + 1];
     DWORD got = 0;
-    bool whole = ReadFile(file, bytes, sizeof bytes, &got, nullptr) && got == key_file_bytes &&
-                 memcmp(bytes, key_magic, sizeof key_magic) == 0;
+    bool read = ReadFile(file, bytes, sizeof bytes, &got, nullptr);
     CloseHandle(file);
+    bool whole = read && got == key_file_bytes && memcmp(bytes, key_magic, sizeof key_magic) == 0;
     if (whole) memcpy(key, bytes + sizeof key_magic, key_bytes);
     SecureZeroMemory(bytes, sizeof bytes);
-    return whole ? key_read : key_unreadable;
+    if (!read) return key_unreadable;
+    return whole ? key_read : key_damaged;
+}
+
+// Records sealed under a damaged key are another's from now on: they stay, and so does the key,
+// as "brinq.key.<n>.damaged".
+static bool set_aside_damaged_key() {
+    for (int n = 1; n < 1000; n++) {
+        std::wstring aside = key_path() + L"." + std::to_wstring(n) + L".damaged";
+        if (MoveFileExW(key_path().c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+        DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
+    }
+    return false;
 }
 
 // On the disk under a name of its own first, then moved to the key's name without replacing:
@@ -71,11 +88,16 @@ static bool load_key(const unsigned char* key) {
            BCRYPT_SUCCESS(BCryptGenerateSymmetricKey(aes, &gcm_key, nullptr, 0, (PUCHAR)key, key_bytes, 0));
 }
 
+// Only a key held is remembered: a key file held a moment by another program, or a profile
+// that refused it, is tried again at the next file.
 bool have_key() {
-    if (key_looked_in == key_folder && !key_looked_in.empty()) return key_held;
+    if (key_held && key_looked_in == key_folder) return true;
     key_looked_in = key_folder;
+    key_held = false;
+    if (key_folder.empty()) return false;
     unsigned char key[key_bytes];
-    KeyFile found = key_folder.empty() ? key_unreadable : read_key(key);
+    KeyFile found = read_key(key);
+    if (found == key_damaged && set_aside_damaged_key()) found = key_missing;
     if (found == key_missing) {
         make_key();
         found = read_key(key);

@@ -5,8 +5,10 @@
 
 #include <sddl.h>
 
+// A path already in the \\?\ form is taken as it stands: the system would drop its trailing
+// dots and spaces and resolve its "..", naming another file than the one the user gave.
 std::wstring extended_path(const std::wstring& path) {
-    if (path.empty()) return path;
+    if (path.empty() || path.compare(0, 4, L"\\\\?\\") == 0) return path;
     DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (size == 0) return L"";
     std::wstring full(size, L'\0');
@@ -40,17 +42,15 @@ const wchar_t* name_in(const std::wstring& path) {
     return path.c_str() + (separator == std::wstring::npos ? 0 : separator + 1);
 }
 
-static const wchar_t temp_name[] = L"xtmp_7x91x4vnq.xxxx";
-static const wchar_t waiting_prefix[] = L"xtmp_7x91x4vnq.p";
+std::wstring folder_of(const std::wstring& path) { return path.substr(0, size_t(name_in(path) - path.c_str())); }
 
-static bool starts_with_ignoring_case(const wchar_t* text, const wchar_t* start, int length) {
-    return int(wcslen(text)) >= length && CompareStringOrdinal(text, length, start, length, TRUE) == CSTR_EQUAL;
-}
+// The temporary file, waiting records and the program's own new files all begin so.
+static const wchar_t scratch_prefix[] = L"xtmp_7x91x4vnq.";
 
 bool is_scratch_name(const std::wstring& path) {
     const wchar_t* name = name_in(path);
-    return CompareStringOrdinal(name, -1, temp_name, -1, TRUE) == CSTR_EQUAL ||
-           starts_with_ignoring_case(name, waiting_prefix, int(wcslen(waiting_prefix)));
+    int length = int(wcslen(scratch_prefix));
+    return int(wcslen(name)) >= length && CompareStringOrdinal(name, length, scratch_prefix, length, TRUE) == CSTR_EQUAL;
 }
 
 // This process's user, as the token names it.
@@ -70,13 +70,15 @@ static bool read_user(std::vector<unsigned char>* sid) {
 
 static std::vector<unsigned char> user_sid;  // this process's user; empty when it could not be read
 
-static PSID this_user() {
+PSID this_user() {
     if (user_sid.empty()) read_user(&user_sid);
     return user_sid.empty() ? nullptr : user_sid.data();
 }
 
 // One entry, this user's, and the folder's own not passed on: other users of a shared folder
-// or card cannot read the images and paths in the scratch files.
+// or card cannot read the images and paths in the scratch files. The owner is this user too,
+// not the token's default owner (an administrator's group): that is how a mutex tells this
+// user's runs from anyone else's.
 SECURITY_ATTRIBUTES* private_attributes() {
     static std::vector<unsigned char> acl;
     static SECURITY_DESCRIPTOR descriptor;
@@ -91,6 +93,7 @@ SECURITY_ATTRIBUTES* private_attributes() {
         return nullptr;
     acl = std::move(list);
     InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(&descriptor, user, FALSE);
     SetSecurityDescriptorDacl(&descriptor, TRUE, reinterpret_cast<PACL>(acl.data()), FALSE);
     SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
     attributes = {sizeof attributes, &descriptor, FALSE};

@@ -5,70 +5,78 @@
 // another memory card in the same drive) waits.
 #include "replace/replace.h"
 
-static const wchar_t waiting_pattern[] = L"xtmp_7x91x4vnq.p*";
-
-static bool cut_file(const std::wstring& path, uint64_t length) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool cut = cut_at(file, length);
-    return CloseHandle(file) && cut;
+// The copy, checked in the WorkBuffer, waits for its source: first put with its record into a
+// file of this process's own at the temporary name, so that what moves aside and is cut is
+// never reached through a link.
+static bool wait_aside(int folder) {
+    TempFolder& temp = temp_folders[folder];
+    HANDLE file = scratch_with_copy(temp.path, true);
+    if (file == INVALID_HANDLE_VALUE || !put_over(file, temp.path)) return false;
+    temp.stream = stream_of(file, "wb");
+    if (!temp.stream) return false;
+    keep_waiting(folder);
+    return !temp.kept;
 }
 
 // No source is touched before a sound record stands after the copy: a temporary file without
 // one is stale, and so is one whose copy is not the one sealed. Another user's, or one that
 // cannot be read now, may guard a whole image: it is left, and so is its folder, and what it
-// names is no input; so is one that cannot be deleted.
-void finish_temp(int folder) {
-    TempFolder& temp = temp_folders[folder];
-    ReadState state = read_temp_record(handle_of(temp.stream));
-    if (state == file_foreign) note_waiting(temp.path, true);
-    if (state == file_ours && !finish_source()) {
-        keep_waiting(folder);
-        return;
-    }
-    if ((state == file_ours || state == file_stale) && drop_temp(folder)) return;
-    if (temp.stream) {
-        if (temp_stream == temp.stream) temp_stream = nullptr;
-        fclose(temp.stream);
-        temp.stream = nullptr;
-    }
-    temp.blocked = true;
+// names is no input, for a part-way source taken as input could never be proved again.
+bool finish_temp(int folder, HANDLE left) {
+    ReadState state = read_temp_record(left);
+    CloseHandle(left);
+    if (state == file_ours && (finish_source() || wait_aside(folder))) return true;
+    if (state == file_stale) return true;
+    if (!record.source.empty()) note_waiting(temp_folders[folder].path, true);
+    return false;
+}
+
+// A copy that still has the temporary file's record after it (its move aside was cut short) is
+// put anew under its name, never cut through it.
+static void put_kept_copy_anew(const std::wstring& kept) {
+    HANDLE file = scratch_with_copy(kept, false);
+    if (file != INVALID_HANDLE_VALUE && put_over(file, kept)) CloseHandle(file);
 }
 
 // A torn record prepared a move aside that never came; a copy that is gone, or no longer the
-// one sealed (the user's file now), leaves only the record to go. A copy that cannot be read
-// now leaves both for a later take. What another user's record names is no input here either.
+// one sealed (the user's file now), leaves only the record to go. A record or copy that cannot
+// be read now is left for a later take. What another user's record names is no input here either.
 static void finish_waiting(const std::wstring& folder, const std::wstring& record_path) {
     ReadState state = read_waiting_record(record_path);
-    if (state == file_stale) DeleteFileW(record_path.c_str());
-    if (state != file_ours && state != file_foreign) return;
+    if (state == file_stale) remove_scratch(record_path);
+    if (state == file_stale || record.source.empty()) return;
     std::wstring kept = joined(folder, wide(record.kept));
-    if (state == file_foreign) {
-        note_waiting(kept, true);
+    uint64_t length = 0;
+    if (state == file_ours) state = read_kept_copy(kept, &length);
+    if (state == file_missing || state == file_stale) remove_scratch(record_path);
+    if (state != file_ours) {
+        note_waiting(kept, state == file_foreign || state == file_unreadable);
         return;
     }
-    uint64_t length = 0;
-    state = read_kept_copy(kept, &length);
-    if (state == file_missing || state == file_stale) DeleteFileW(record_path.c_str());
-    if (state == file_unreadable) note_waiting(kept, true);
-    if (state != file_ours) return;
-    if (length != record.copy_length) cut_file(kept, record.copy_length);
     bool finished = finish_source();
     note_waiting(kept, !finished);
-    if (finished && (DeleteFileW(kept.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND))
-        DeleteFileW(record_path.c_str());
+    if (!finished && length != record.copy_length) put_kept_copy_anew(kept);
+    if (finished && remove_scratch(kept)) remove_scratch(record_path);
 }
 
-void finish_waiting_records(int folder) {
-    const std::wstring& temp = temp_folders[folder].path;
-    std::wstring folder_path = temp.substr(0, size_t(name_in(temp) - temp.c_str()));
+// The names in `folder` that match `pattern`, folders passed over.
+static std::vector<std::wstring> files_matching(const std::wstring& folder, const wchar_t* pattern) {
     std::vector<std::wstring> found;
     WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder_path + waiting_pattern).c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return;
+    HANDLE find = FindFirstFileW((folder + pattern).c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return found;
     do
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) found.push_back(entry.cFileName);
     while (FindNextFileW(find, &entry));
     FindClose(find);
-    for (const std::wstring& name : found) finish_waiting(folder_path, folder_path + name);
+    return found;
+}
+
+// New files that a cut left before they took their name go too; one that another run holds
+// refuses to be replaced, and stays.
+void finish_waiting_records(int folder) {
+    std::wstring folder_path = folder_of(temp_folders[folder].path);
+    for (const std::wstring& name : files_matching(folder_path, L"xtmp_7x91x4vnq.n*")) remove_scratch(folder_path + name);
+    for (const std::wstring& name : files_matching(folder_path, L"xtmp_7x91x4vnq.p*"))
+        finish_waiting(folder_path, folder_path + name);
 }

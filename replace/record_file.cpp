@@ -6,27 +6,26 @@
 
 Record record;
 
-// The copy's tag and the seal, each under a nonce of its own. Without a key the record is
-// written all the same, unsealed: no start acts on it, and none deletes it.
-static std::vector<unsigned char> sealed_bytes() {
-    unsigned char seal[tag_bytes] = {};
-    memset(record.copy_tag, 0, tag_bytes);
-    unsigned char nonces[2 * nonce_bytes];
-    bool keyed = have_key() && random_bytes(nonces, sizeof nonces) &&
-                 gmac(work_buffer.data, record.copy_length, nonces, record.copy_tag);
+// The copy's tag and the seal, each under a nonce of its own. No record is written that cannot
+// be sealed: no start would ever act on it, and its source would stay part-way for good.
+static bool sealed_bytes(std::vector<unsigned char>* bytes) {
+    unsigned char nonces[2 * nonce_bytes], seal[tag_bytes];
+    if (!random_bytes(nonces, sizeof nonces)) return false;
     memcpy(record.copy_nonce, nonces, nonce_bytes);
     memcpy(record.seal_nonce, nonces + nonce_bytes, nonce_bytes);
-    std::vector<unsigned char> bytes = record_bytes(record, source_pieces);
-    if (keyed) gmac(bytes.data(), sealed_length(bytes.size()), record.seal_nonce, seal);
+    if (!gmac(work_buffer.data, record.copy_length, record.copy_nonce, record.copy_tag)) return false;
+    *bytes = record_bytes(record, source_pieces);
+    if (!gmac(bytes->data(), sealed_length(bytes->size()), record.seal_nonce, seal)) return false;
     memcpy(record.seal, seal, tag_bytes);
-    put_seal(&bytes, seal);
-    return bytes;
+    put_seal(bytes, seal);
+    return true;
 }
 
 // From `at`, the file's end after it; flushed with everything the file holds before.
 static bool write_record(HANDLE file, uint64_t at) {
-    std::vector<unsigned char> bytes = sealed_bytes();
-    return write_at(file, at, bytes.data(), bytes.size()) && cut_at(file, at + bytes.size()) && FlushFileBuffers(file);
+    std::vector<unsigned char> bytes;
+    return sealed_bytes(&bytes) && write_at(file, at, bytes.data(), bytes.size()) && cut_at(file, at + bytes.size()) &&
+           FlushFileBuffers(file);
 }
 
 bool append_record(HANDLE file) { return write_record(file, record.copy_length); }
@@ -40,22 +39,19 @@ void wipe_record(HANDLE file) {
 }
 
 bool write_waiting_record(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, private_attributes(), CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = create_scratch(path);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool written = write_record(file, 0);
+    if (!written) delete_held(file);
     CloseHandle(file);
-    if (written) return true;
-    DeleteFileW(path.c_str());
-    SetLastError(ERROR_WRITE_FAULT);  // not a name taken: no other name is tried
-    return false;
+    if (!written) SetLastError(ERROR_WRITE_FAULT);  // not a name taken: no other name is tried
+    return written;
 }
 
 static HANDLE open_for_reading(const std::wstring& path) {
     int tries = 0;
     HANDLE file;
-    do file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                          nullptr);
+    do file = open_scratch(path, GENERIC_READ, FILE_SHARE_READ);
     while (file == INVALID_HANDLE_VALUE && held_for_a_moment(&tries));
     return file;
 }
@@ -73,7 +69,8 @@ static bool file_size(HANDLE file, uint64_t* size) {
 }
 
 // The record that ends a file of `size` bytes, into record and source_pieces: stale when none
-// stands whole there, foreign when this user's key did not seal it. `before` is what the file
+// stands whole there, foreign when this user's key did not seal it, unreadable while no seal
+// can be computed. `before` is what the file
 // holds ahead of the record: the copy in the temporary file, nothing in a waiting record's.
 static ReadState read_record_at_end(HANDLE file, uint64_t size, bool copy_before) {
     unsigned char trailer[trailer_bytes];
@@ -87,23 +84,23 @@ static ReadState read_record_at_end(HANDLE file, uint64_t size, bool copy_before
     if (size != (copy_before ? record.copy_length : 0) + length || record.kept.empty() == !copy_before)
         return file_stale;
     unsigned char seal[tag_bytes];
-    bool ours = gmac(bytes.data(), sealed_length(bytes.size()), record.seal_nonce, seal) && same_tag(seal, record.seal);
-    return ours ? file_ours : file_foreign;
+    if (!gmac(bytes.data(), sealed_length(bytes.size()), record.seal_nonce, seal)) return file_unreadable;
+    return same_tag(seal, record.seal) ? file_ours : file_foreign;
 }
 
 // The copy from the file's start into the WorkBuffer: unreadable when there is no memory for
-// it, stale when its bytes are not those the record sealed.
+// it or no tag can be computed now, stale only when its bytes are not those the record sealed.
 static ReadState read_copy(HANDLE file) {
     ensure_work_buffer(int32_t(record.copy_length));
     if (!work_buffer.data) return file_unreadable;
     if (!read_at(file, 0, work_buffer.data, record.copy_length)) return file_unreadable;
     unsigned char tag[tag_bytes];
-    return gmac(work_buffer.data, record.copy_length, record.copy_nonce, tag) && same_tag(tag, record.copy_tag)
-               ? file_ours
-               : file_stale;
+    if (!gmac(work_buffer.data, record.copy_length, record.copy_nonce, tag)) return file_unreadable;
+    return same_tag(tag, record.copy_tag) ? file_ours : file_stale;
 }
 
 ReadState read_temp_record(HANDLE file) {
+    record.source.clear();
     uint64_t size = 0;
     if (!file_size(file, &size)) return file_unreadable;
     ReadState state = read_record_at_end(file, size, true);
@@ -111,6 +108,7 @@ ReadState read_temp_record(HANDLE file) {
 }
 
 ReadState read_waiting_record(const std::wstring& path) {
+    record.source.clear();
     HANDLE file = open_for_reading(path);
     if (file == INVALID_HANDLE_VALUE) return not_opened();
     uint64_t size = 0;

@@ -15,7 +15,9 @@
 // A source that cannot be finished now (held, refusing writes, gone, another file) waits: its copy
 // moves aside as "<name> (n)<ext>" with its record in "xtmp_7x91x4vnq.pNNN", and every take of
 // the folder tries again. Whatever a record names is touched only after its seal proves it this
-// user's own, its copy proves whole, and the file it names proves to be the source part-way.
+// user's own, its copy proves whole, and the file it names proves to be the source part-way. No
+// record is written that this user's key cannot seal, and no source is touched without one; a
+// failure to read or to compute a seal is never taken for a verdict on a record.
 // Windows only.
 #pragma once
 #include <windows.h>
@@ -35,9 +37,9 @@ struct TempFolder {
 };
 
 extern std::wstring source_path;    // the file being cleaned: a full path in the \\?\ form
-extern TempFolder temp_folders[2];  // the program's folder, then the user's temporary folder
+extern TempFolder temp_folders[2];  // the program's folder, then the user's own folder of the program's
 extern int temp_in_use;             // the one this batch cleans through
-extern std::wstring key_folder;     // where this user's key is kept; empty when it has no such folder
+extern std::wstring key_folder;     // this user's own folder of the program's, for the key and the second temporary file; empty where there is none
 extern Record record;               // the replacement in hand, or the one a take finishes
 extern HANDLE source_file;          // source_path held to no other process while it is cleaned
 extern bool temp_busy;              // the last clean_file found the temporary file in another process's hands
@@ -75,26 +77,38 @@ inline const wchar_t* wide(const std::u16string& text) { return reinterpret_cast
 
 // A path's long form, without the \\?\ prefix; the path itself where the system has none.
 std::wstring long_form(const std::wstring& path);
+// The folder part of a path, up to and with its last separator.
+std::wstring folder_of(const std::wstring& path);
+// This process's user; null when it cannot be read.
+PSID this_user();
 // This process's user's SID as text.
 std::wstring user_sid_text();
+
+// How a take of a folder's temporary file went.
+enum Take {
+    taken,       // held by this process
+    busy,        // in the hands of another of this user's runs: tried again
+    passed_over  // not to be used by this process: the batch goes through the other folder
+};
 
 // The temporary file of temp_in_use, or of the other folder where this one is blocked, held
 // and in temp_stream; false, with temp_busy set when another process has it in hand.
 bool take_temp();
-// The folder's mutex taken without waiting, and let go.
-bool take_lock(int folder);
+// The folder's mutex taken without waiting, and let go. A mutex of that name that this user's
+// brinq.exe did not make passes the folder over.
+Take take_lock(int folder);
 void release_lock(int folder);
-// What a replacement cut short left in the folder's temporary file, just opened: finished, or
-// found stale, and the file gone; the folder blocked where it cannot be cleared or is another
-// user's, or kept where the only whole image stays in it.
-void finish_temp(int folder);
+// What a replacement cut short left at the folder's temporary path, open in `left`, which this
+// closes: finished, or found stale. True where a new file may take the name; false where it
+// stays (another user's, not to be read now), or the only whole image is kept in the folder's stream.
+bool finish_temp(int folder, HANDLE left);
 // The folder's waiting replacements finished where their sources can take them now.
 void finish_waiting_records(int folder);
 // Whether source_path waits for its replacement to be finished, or is such a waiting copy.
 bool is_waiting_source();
 // The recorded source and its copy at `kept` noted as waiting, or forgotten.
 void note_waiting(const std::wstring& kept, bool waits);
-// The copy in the temporary file, with its record, set aside to wait for its source.
+// The copy in the folder's held temporary file, with its record, set aside to wait for its source.
 void keep_waiting(int folder);
 // The temporary file of a folder gone, its stream closed; false where it could not be deleted.
 bool drop_temp(int folder);
@@ -120,6 +134,27 @@ bool cut_at(HANDLE file, uint64_t length);
 // The times the source had before cleaning, put back on it.
 bool put_recorded_times(HANDLE file);
 
+// The program's own files (the temporary file, waiting records and copies), never followed
+// through a link. An existing one opened, without following a reparse point; refused
+// (ERROR_CANT_ACCESS_FILE) where it is a link or has other names.
+HANDLE open_scratch(const std::wstring& path, DWORD access, DWORD share);
+// A new file, this user's alone, held to no other process; fails where anything has the name.
+HANDLE create_scratch(const std::wstring& path);
+// A new scratch file under a name of its own in the folder of `path`.
+HANDLE new_scratch_beside(const std::wstring& path);
+// `file`, held, renamed to `to`; only with `replace` over what stands there.
+bool rename_held(HANDLE file, const std::wstring& to, bool replace);
+// A held file marked to go when its handle closes.
+bool delete_held(HANDLE file);
+// A new scratch file renamed over `path`, replacing whatever has that name, a link included;
+// where that fails, the file is deleted and its handle closed.
+bool put_over(HANDLE file, const std::wstring& path);
+// A scratch file that holds the copy of record, assembled in the WorkBuffer, on the disk;
+// with its record after it where `with_record`.
+HANDLE scratch_with_copy(const std::wstring& beside, bool with_record);
+// The name gone, whatever stands there: nothing a link there points to is touched.
+bool remove_scratch(const std::wstring& path);
+
 // The record on the disk: sealed, after the copy in the temporary file or in a waiting record's
 // file of its own, and read back.
 enum ReadState {
@@ -136,14 +171,15 @@ bool append_record(HANDLE file);
 void wipe_record(HANDLE file);
 // A waiting replacement's record in a new file of its own, on the disk; false when the name is taken.
 bool write_waiting_record(const std::wstring& path);
-// The temporary file's record and copy, into record, source_pieces and the WorkBuffer.
+// The temporary file's record and copy, into record, source_pieces and the WorkBuffer; after
+// either, record.source is empty unless a whole record was read.
 ReadState read_temp_record(HANDLE file);
 // A waiting record's file into record and source_pieces, without its copy.
 ReadState read_waiting_record(const std::wstring& path);
 // A waiting copy into the WorkBuffer, checked against record; its length on disk.
 ReadState read_kept_copy(const std::wstring& path, uint64_t* length);
 
-// This user's key: made on first need, kept in key_folder; false when it cannot be had.
+// This user's key: made on first need, kept in key_folder; false when it cannot be had now.
 bool have_key();
 // GMAC of `size` bytes under the key, with a nonce never used before.
 bool gmac(const unsigned char* data, uint64_t size, const unsigned char* nonce, unsigned char* tag);

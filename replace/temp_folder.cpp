@@ -1,4 +1,5 @@
-// Where the temporary file goes: beside the program, else in the user's temporary folder. A
+// Where the temporary file goes: beside the program, else in the user's own folder of the
+// program's, beside the key, which no other user reads and no disk cleaning empties. A
 // batch holds its temporary file, to no other process, from its first file to its end, so
 // that nobody writes over the only whole image of a source that it is replacing; every take
 // reads what the file held first. A folder that is busy, or whose leftovers this process
@@ -26,26 +27,17 @@ static bool usable(int folder) { return !temp_folders[folder].path.empty() && !t
 
 bool drop_temp(int folder) {
     TempFolder& temp = temp_folders[folder];
-    FILE_DISPOSITION_INFO gone = {TRUE};
-    bool dropped = SetFileInformationByHandle(handle_of(temp.stream), FileDispositionInfo, &gone, sizeof gone);
+    bool dropped = delete_held(handle_of(temp.stream));
     if (temp_stream == temp.stream) temp_stream = nullptr;
     fclose(temp.stream);
     temp.stream = nullptr;
     return dropped;
 }
 
-enum Take { taken, busy, passed_over };
-
-// A file made here is this user's alone; one that another run left is read before anything
-// is written into it.
-static HANDLE open_temp(const std::wstring& path, DWORD how) {
-    return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
-                       how == CREATE_NEW ? private_attributes() : nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 // Another process has it: busy. So is a file whose deletion another run has set going, until
 // that run lets go of it: Windows answers access denied for the file and its attributes alike
-// (Wine a sharing violation). A folder that takes no file, or a file this user may not write: refused.
+// (Wine a sharing violation). A folder that takes no file, a file this user may not write, or a
+// link: refused.
 static Take not_opened(const std::wstring& path) {
     DWORD error = GetLastError();
     if (error == ERROR_SHARING_VIOLATION) return busy;
@@ -54,33 +46,52 @@ static Take not_opened(const std::wstring& path) {
     return pending ? busy : passed_over;
 }
 
-// A new temporary file, this user's alone. Where one stands, what it holds is finished first
-// or found stale and it goes; another user's, or one that cannot be cleared, refuses the folder.
+static Take hold(int folder, HANDLE file) {
+    temp_folders[folder].stream = stream_of(file, "wb");
+    return temp_folders[folder].stream ? taken : passed_over;
+}
+
+// The user's own folder for it is made on first need, private as the key beside it; the
+// program's folder, should it be gone, is not.
+static HANDLE create_temp(int folder_index, const std::wstring& path) {
+    HANDLE file = create_scratch(path);
+    if (folder_index == 0 || file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PATH_NOT_FOUND) return file;
+    std::wstring folder = folder_of(path);
+    folder.pop_back();
+    CreateDirectoryW(folder.c_str(), private_attributes());
+    return create_scratch(path);
+}
+
+// A new temporary file, this user's alone. Where something stands at its name, what it holds is
+// finished first or found stale, and a new file of this process's own takes the name; another
+// user's, one that cannot be read now, a link to nothing or a name that cannot be taken refuses
+// the folder.
 static Take open_temp_file(int folder) {
     TempFolder& temp = temp_folders[folder];
     for (int round = 0; round < 3; round++) {
-        HANDLE file = open_temp(temp.path, CREATE_NEW);
-        bool made = file != INVALID_HANDLE_VALUE;
-        if (!made && GetLastError() == ERROR_FILE_EXISTS) file = open_temp(temp.path, OPEN_EXISTING);
-        if (file == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_FILE_NOT_FOUND) continue;  // gone meanwhile
+        HANDLE file = create_temp(folder, temp.path);
+        if (file != INVALID_HANDLE_VALUE) return hold(folder, file);
+        if (GetLastError() != ERROR_FILE_EXISTS) return not_opened(temp.path);
+        HANDLE left = open_scratch(temp.path, GENERIC_READ, 0);
+        if (left == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_NOT_FOUND) continue;  // gone meanwhile, or a link to nothing
             return not_opened(temp.path);
         }
-        temp.stream = stream_of(file, "wb");
-        if (!temp.stream) return passed_over;
-        if (made) return taken;
-        finish_temp(folder);
-        if (temp.blocked) return passed_over;
+        if (!finish_temp(folder, left)) return passed_over;
+        file = new_scratch_beside(temp.path);
+        return file != INVALID_HANDLE_VALUE && put_over(file, temp.path) ? hold(folder, file) : passed_over;
     }
-    return busy;
+    return passed_over;
 }
 
 // The folder's mutex for the take alone: the held file keeps it from there on.
 static Take take_folder(int folder) {
-    if (!take_lock(folder)) return busy;
-    Take take = open_temp_file(folder);
-    if (take == taken) finish_waiting_records(folder);
-    release_lock(folder);
+    Take take = take_lock(folder);
+    if (take == taken) {
+        take = open_temp_file(folder);
+        if (take == taken) finish_waiting_records(folder);
+        release_lock(folder);
+    }
     if (take == passed_over) temp_folders[folder].blocked = true;
     return take;
 }

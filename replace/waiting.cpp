@@ -45,17 +45,6 @@ static std::wstring kept_name(int n) {
     return L"kept (" + std::to_wstring(n) + L")" + format_extension();
 }
 
-// The held temporary file renamed: it goes on being held, and nobody can take it in between.
-static bool rename_held(HANDLE file, const std::wstring& to) {
-    std::vector<unsigned char> bytes(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(bytes.data());
-    rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = DWORD(to.size() * sizeof(wchar_t));
-    memcpy(rename->FileName, to.c_str(), (to.size() + 1) * sizeof(wchar_t));
-    return SetFileInformationByHandle(file, FileRenameInfo, rename, DWORD(bytes.size()));
-}
-
 // A waiting record's file of its own, under the first free number.
 static bool write_in_free_slot(const std::wstring& folder, std::wstring* record_path) {
     for (int slot = 1; slot < 1000; slot++) {
@@ -72,7 +61,7 @@ static bool write_in_free_slot(const std::wstring& folder, std::wstring* record_
 // where it is taken up again; the rename never replaces a file, and only a taken name is tried
 // under the next number.
 static bool move_aside(const TempFolder& temp) {
-    std::wstring folder = temp.path.substr(0, size_t(name_in(temp.path) - temp.path.c_str()));
+    std::wstring folder = folder_of(temp.path);
     HANDLE file = handle_of(temp.stream);
     for (int n = 1; n < 10000; n++) {
         std::wstring kept = folder + kept_name(n);
@@ -80,13 +69,13 @@ static bool move_aside(const TempFolder& temp) {
         std::wstring name = name_in(kept), record_path;
         record.kept.assign(name.begin(), name.end());
         if (!write_in_free_slot(folder, &record_path)) return false;
-        if (rename_held(file, kept)) {
+        if (rename_held(file, kept, false)) {
             cut_at(file, record.copy_length);
             note_waiting(kept, true);
             return true;
         }
         DWORD error = GetLastError();
-        DeleteFileW(record_path.c_str());
+        remove_scratch(record_path);
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
     }
     return false;

@@ -189,30 +189,47 @@ brinq "$bin" "$(winpath "$work/start/photo.jpg")"
 check "the next start finishes the source" same "$work/start/photo.jpg" "$work/grow.jpg.expected"
 check "and leaves nothing beside the program" [ "$(ls "$bin")" = brinq.exe ]
 
-# The user's temporary folder, where the temporary file goes when the program's folder takes none.
+# The user's temporary folder, which Disk Cleanup empties: the program never writes there. Its
+# own folder beside the key takes the temporary file where the program's folder takes none.
 user_temp=$(winepath -u "$(wine cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')")
 program_leftovers() { ls "$1" | grep -c '^xtmp_7x91x4vnq\|^xtp' ; }
+with_profile() {
+  local profile=$1
+  shift
+  wine cmd /c "set LOCALAPPDATA=$(winpath "$profile")&& $*" </dev/null >/dev/null 2>&1
+}
 
 echo "== the program's folder refuses writing"
 bin=$work/mnt-readonly
 mount_tmpfs "$bin" 4m && new_bin "$bin" && mount -o remount,ro "$bin"
-mkdir -p "$work/readonly" && cp "$work/big.png" "$work/readonly/photo.png" && touch -d 2002-01-01 "$work/readonly/photo.png"
+mkdir -p "$work/readonly" "$work/profile-ro" && cp "$work/big.png" "$work/readonly/photo.png" &&
+  cp "$work/big.png" "$work/readonly/waits.png" && touch -d 2002-01-01 "$work/readonly/photo.png"
+temp_before=$(program_leftovers "$user_temp")
 brinq "$bin" "$(winpath "$work/readonly/photo.png")"
 check "brinq.exe ended normally" [ $? = 0 ]
 check "source is the complete copy" same "$work/readonly/photo.png" "$work/big.png.expected"
 check "its time is kept" [ "$(stat -c %Y "$work/readonly/photo.png")" = "$(date -d 2002-01-01 +%s)" ]
-check "nothing left in the user's temporary folder" [ "$(program_leftovers "$user_temp")" = 0 ]
+# A copy that must wait for its source waits in the user's own folder, not in the temporary one.
+# The write fails at a piece's end, as a disk's writes tear: a later start can prove the source.
+LD_PRELOAD=$work/fail_writes.so FAIL_WRITES_PATH=$work/readonly/waits.png FAIL_WRITES_AFTER=65536 \
+  FAIL_WRITES_MODE=always with_profile "$work/profile-ro" "$(winpath "$bin/brinq.exe")" "$(winpath "$work/readonly/waits.png")"
+check "the copy waits with its record in the user's own folder of the program's" \
+  [ "$(ls "$work/profile-ro/Brindlequist" | tr '\n' ' ')" = "brinq.key waits (1).png $waiting_name " ]
+check "the waiting copy is the complete copy" same "$work/profile-ro/Brindlequist/waits (1).png" "$work/big.png.expected"
+check "nothing written to the user's temporary folder" [ "$(program_leftovers "$user_temp")" = "$temp_before" ]
+with_profile "$work/profile-ro" "$(winpath "$bin/brinq.exe")" "$(winpath "$work/readonly")"
+check "the next start finishes it" same "$work/readonly/waits.png" "$work/big.png.expected"
+check "and leaves only the key" [ "$(ls "$work/profile-ro/Brindlequist")" = brinq.key ]
 
-echo "== neither the program's folder nor the user's temporary folder takes a file"
-mount_tmpfs "$work/mnt-no-temp" 1m && mount -o remount,ro "$work/mnt-no-temp"
+echo "== neither the program's folder nor the user's own folder takes a file"
+# No key can be kept either: nothing is replaced.
+mount_tmpfs "$work/mnt-no-profile" 1m && mount -o remount,ro "$work/mnt-no-profile"
 cp "$work/big.png" "$work/readonly/other.png"
-no_temp=$(winpath "$work/mnt-no-temp")
-wine cmd /c "set TMP=$no_temp&& set TEMP=$no_temp&& $(winpath "$bin/brinq.exe") $(winpath "$work/readonly/other.png")" \
-  </dev/null >/dev/null 2>&1
+with_profile "$work/mnt-no-profile" "$(winpath "$bin/brinq.exe")" "$(winpath "$work/readonly/other.png")"
 check "brinq.exe ended normally" [ $? = 0 ]
 check "source as it was" same "$work/readonly/other.png" "$work/big.png"
-check "nothing left in the user's temporary folder" [ "$(program_leftovers "$user_temp")" = 0 ]
-umount "$bin" "$work/mnt-no-temp"
+check "nothing written to the user's temporary folder" [ "$(program_leftovers "$user_temp")" = "$temp_before" ]
+umount "$bin" "$work/mnt-no-profile"
 
 echo "== leftovers beside the program that this user cannot write"
 # As a run under another account can leave them: empty, and immutable even to root under Wine.

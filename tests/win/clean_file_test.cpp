@@ -460,8 +460,9 @@ TEST_F(PlantedRecord, SealedWithAnotherUsersKeyIsLeftForThatUser) {
 }
 
 // The key deleted after a kill: the next start makes another, under which the record is no
-// user's; a key that cannot be made leaves the batch cleaning all the same.
-TEST_F(PlantedRecord, WithoutItsKeyIsLeftAndTheBatchCleans) {
+// user's. Where no key can be had (no profile), nothing is replaced: an interruption then could
+// never be finished. A damaged key is set aside, never deleted, and a new one made.
+TEST_F(PlantedRecord, WithoutItsKeyIsLeftAndWithoutAKeyNothingIsReplaced) {
     use_temp_folder(folder, other);
     fs::path path = interrupted();
     ASSERT_TRUE(fs::remove(other / "profile" / "brinq.key"));
@@ -471,16 +472,17 @@ TEST_F(PlantedRecord, WithoutItsKeyIsLeftAndTheBatchCleans) {
     EXPECT_TRUE(temp_left());
     write_file(other / "no profile", {});
     use_key_folder(other / "no profile" / "Brindlequist");
-    clean(path);
+    fs::path next = source(png_with_phys(), "next.png");
+    changed_count = 0;
+    clean(next);
     EXPECT_FALSE(have_key());
-    EXPECT_EQ(read_file(path), half_written);
-    clean_next();
-    // A key file that cannot be read is never replaced: records may need it.
+    EXPECT_EQ(read_file(next), png_with_phys());
+    EXPECT_EQ(changed_count, 0);
     write_file(other / "profile" / "brinq.key", text_bytes("not a key"));
     use_key_folder(other / "profile");
     clean_next();
-    EXPECT_FALSE(have_key());
-    EXPECT_EQ(read_file(other / "profile" / "brinq.key"), text_bytes("not a key"));
+    EXPECT_EQ(read_file(other / "profile" / "brinq.key.1.damaged"), text_bytes("not a key"));
+    EXPECT_EQ(read_file(path), half_written);
 }
 
 // A copy changed so that its checksum64 stays (three words of one lane by +d, -2d, +d) fails
@@ -510,7 +512,7 @@ TEST_F(PlantedRecord, ThisUsersIsFinishedFirstByAnyRunWhateverTheFoldersSpelling
         use_temp_folder(folder);
         fs::path path = interrupted();
         use_temp_folder(spelling);
-        ASSERT_TRUE(take_lock(0));
+        ASSERT_EQ(take_lock(0), taken);
         clean_next();
         release_lock(0);
         EXPECT_EQ(read_file(path), copy_bytes) << utf8(spelling.wstring());

@@ -10,6 +10,18 @@
 
 namespace fs = std::filesystem;
 
+// Every test cleans with this user's key where the program keeps it, as a start-up finds it,
+// unless it points the key elsewhere.
+class UsersKey : public testing::Environment {
+    void SetUp() override {
+        wchar_t local[MAX_PATH];
+        DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
+        ASSERT_TRUE(length > 0 && length < MAX_PATH);
+        use_key_folder(fs::path(local) / "Brindlequist");
+    }
+};
+static testing::Environment* const users_key = testing::AddGlobalTestEnvironment(new UsersKey);
+
 static Bytes ihdr() { return png_chunk("IHDR", be32(1) + be32(1) + Bytes{8, 0, 0, 0, 0}); }
 
 Bytes png_without_phys() {
@@ -246,8 +258,12 @@ static DWORD WINAPI hold_lock(void* taken) {
     return 0;
 }
 
-void hold_temp_lock() {
-    held_lock = CreateMutexW(nullptr, FALSE, temp_lock_name(temp_folders[0].path).c_str());
+void hold_temp_lock(PSID owner) {
+    SECURITY_ATTRIBUTES* ours = private_attributes();
+    SECURITY_DESCRIPTOR descriptor = *static_cast<SECURITY_DESCRIPTOR*>(ours->lpSecurityDescriptor);
+    if (owner) SetSecurityDescriptorOwner(&descriptor, owner, FALSE);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+    held_lock = CreateMutexW(&attributes, FALSE, temp_lock_name(temp_folders[0].path).c_str());
     ASSERT_TRUE(held_lock);
     let_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -86,10 +86,11 @@ std::string utf8(const std::wstring& text);
 // what this user's program would seal, whatever it holds.
 Bytes sealed_record(Record record, const std::vector<uint64_t>& pieces, const Bytes& copy);
 
-// Takes the first temporary folder's mutex on a thread of its own and keeps it, as a brinq.exe
-// busy with a file would; let_go_of_temp_lock releases it, or ends the thread still owning it
-// (the mutex is then abandoned, as when its holder was killed).
-void hold_temp_lock();
+// Takes the first temporary folder's mutex on a thread of its own and keeps it, as this user's
+// brinq.exe busy with a file would, or, given another `owner`, as another account that made it
+// first; let_go_of_temp_lock releases it, or ends the thread still owning it (the mutex is then
+// abandoned, as when its holder was killed).
+void hold_temp_lock(PSID owner = nullptr);
 void let_go_of_temp_lock(bool abandon);
 
 // Every pump of a batch dispatches one message to a recorder window, just before the stop

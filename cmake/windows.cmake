@@ -101,7 +101,13 @@ add_test(NAME concurrent_processes COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/f
 add_test(NAME killed_processes COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/fault/killed.py --exe $<TARGET_FILE:brinq>
   --reduce ${NATIVE_BUILD}/reduce_file --work ${CMAKE_BINARY_DIR}/killed)
 
-# Every file opened by its UTF-16 name: no file function of the code page in brinq.exe's imports.
+# No library planted beside brinq.exe runs inside it, in a command-line run or in the window.
+add_test(NAME planted_libraries COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release/planted_dlls.sh $<TARGET_FILE:brinq>
+  ${CMAKE_BINARY_DIR}/planted)
+set_tests_properties(planted_libraries PROPERTIES RESOURCE_LOCK display)
+
+# Only known libraries bound at start, and every file opened by its UTF-16 name: no file
+# function of the code page in brinq.exe's imports.
 add_test(NAME wide_file_calls_only COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release/imports.sh $<TARGET_FILE:brinq>)
 
 # The release: one commit gives one zip and one brinq.exe, built in any folder, and the README's

@@ -33,7 +33,7 @@ new_bin() { mkdir -p "$1" && cp "$exe" "$1/brinq.exe"; }
 brinq() {
   local bin=$1 code
   shift
-  wine "$bin/brinq.exe" "$@" </dev/null >/dev/null 2>"$work/wine.log"
+  timeout -s KILL 300 wine "$bin/brinq.exe" "$@" </dev/null >/dev/null 2>"$work/wine.log"
   code=$?
   [ $code = 0 ] || { echo "  brinq.exe ended with $code; Wine said:"; tail -5 "$work/wine.log"; }
   return $code
@@ -196,7 +196,7 @@ program_leftovers() { ls "$1" | grep -c '^xtmp_7x91x4vnq\|^xtp' ; }
 with_profile() {
   local profile=$1
   shift
-  wine cmd /c "set LOCALAPPDATA=$(winpath "$profile")&& $*" </dev/null >/dev/null 2>&1
+  timeout -s KILL 300 wine cmd /c "set LOCALAPPDATA=$(winpath "$profile")&& $*" </dev/null >/dev/null 2>&1
 }
 
 echo "== the program's folder refuses writing"
@@ -267,6 +267,35 @@ check "this user's file cleaned" same "$work/foreign/next1.jpg" "$work/grow.jpg.
 as_user_b "$(winpath "$work/foreign/next2.jpg")"
 check "that user's next run finishes it" same "$work/foreign/photo.png" "$work/big.png.expected"
 check "and leaves nothing beside the program" [ "$(ls "$bin")" = brinq.exe ]
+
+echo "== links at the temporary file's name and a waiting record's"
+# Planted in a shared folder: what a link points to is never read into a copy, written, cut or
+# deleted, and a link to nothing keeps no run waiting.
+mkdir -p "$work/elsewhere" "$work/link"
+for at in $temp_name $waiting_name; do
+  for kind in symbolic dangling hard; do
+    bin=$work/bin-link && rm -rf "$bin" && new_bin "$bin"
+    seq 5000 >"$work/elsewhere/report.txt" && cp "$work/elsewhere/report.txt" "$work/report.saved"
+    cp "$work/big.png" "$work/link/photo.png"
+    case $kind in
+      symbolic) ln -s "$work/elsewhere/report.txt" "$bin/$at" ;;
+      dangling) ln -s "$work/elsewhere/nothing" "$bin/$at" ;;
+      hard) ln "$work/elsewhere/report.txt" "$bin/$at" ;;
+    esac
+    brinq "$bin" "$(winpath "$work/link/photo.png")"
+    check "a $kind link at $at: brinq.exe ended normally" [ $? = 0 ]
+    check "what it points to is untouched" same "$work/elsewhere/report.txt" "$work/report.saved"
+    check "the photo is cleaned" same "$work/link/photo.png" "$work/big.png.expected"
+  done
+done
+bin=$work/bin-link && rm -rf "$bin" && new_bin "$bin"
+for folder in "$bin" "$work/profile-link/Brindlequist"; do
+  mkdir -p "$folder" && ln -s "$work/elsewhere/nothing" "$folder/$temp_name"
+done
+cp "$work/big.png" "$work/link/photo.png"
+with_profile "$work/profile-link" "$(winpath "$bin/brinq.exe")" "$(winpath "$work/link/photo.png")"
+check "links to nothing in both folders: brinq.exe ended normally" [ $? = 0 ]
+check "the photo as it was" same "$work/link/photo.png" "$work/big.png"
 
 # A source that Windows would refuse to copy over: it must stay as it was.
 refused_source() {

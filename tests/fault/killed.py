@@ -33,14 +33,19 @@ def check(what, ok):
         failures.append(what)
 
 
-def run(exe, args, kill=None):
-    """brinq.exe on Windows paths; with kill = (events, at, how), killed by the preload there."""
+def run(exe, args, kill=None, profile=None):
+    """brinq.exe on Windows paths; with kill = (events, at, how), killed by the preload there; with
+    `profile`, that folder is the user's local profile, where the key is kept."""
     env = dict(os.environ)
     if kill:
         events, at, how = kill
         env.update(LD_PRELOAD=PRELOAD, KILL_SOURCES=SOURCES, KILL_EVENTS=events, KILL_AT=str(at), KILL_HOW=how)
+    command = ["wine", exe] + [hostile.windows_path(a) for a in args]
+    if profile:
+        command = ["wine", "cmd", "/c", f"set LOCALAPPDATA={hostile.windows_path(profile)}&& " +
+                   " ".join([hostile.windows_path(exe)] + command[2:])]
     try:
-        return subprocess.run(["wine", exe] + [hostile.windows_path(a) for a in args], env=env,
+        return subprocess.run(command, env=env,
                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                               timeout=300).returncode
     except subprocess.TimeoutExpired:
@@ -131,10 +136,10 @@ def killed_in_file(exe, name, data, kinds, kill_step):
     return bin_folder, code
 
 
-def start_again(bin_folder, *args, kill=None):
+def start_again(bin_folder, *args, kill=None, profile=None):
     empty = os.path.join(WORK, "empty")
     os.makedirs(empty, exist_ok=True)
-    return run(os.path.join(bin_folder, "brinq.exe"), list(args) or [empty], kill)
+    return run(os.path.join(bin_folder, "brinq.exe"), list(args) or [empty], kill, profile)
 
 
 def collapsed(events):
@@ -209,7 +214,7 @@ def source_changed_or_gone(exe, pictures, expected):
 
 def only_whole_image(exe, pictures, expected):
     """Every kept name taken: the copy stays at the temporary path through further runs, which
-    clean through the user's temporary folder meanwhile, until a name is free."""
+    clean through the user's own folder meanwhile, until a name is free."""
     name = "shrink.png"
     kinds = count_events(exe, {name: pictures[name]})
     print("== the only whole image at the temporary path, every kept name taken")
@@ -225,7 +230,7 @@ def only_whole_image(exe, pictures, expected):
     other = os.path.join(WORK, "other")
     put_sources(other, {"next.png": pictures[name]})
     start_again(bin_folder, other)
-    check("a second brinq.exe cleans through the user's temporary folder, not over it",
+    check("a second brinq.exe cleans through the user's own folder, not over it",
           read(temp).startswith(expected[name]) and read(os.path.join(other, "next.png")) == expected[name])
     os.remove(os.path.join(bin_folder, "shrink (5000).png"))
     start_again(bin_folder)
@@ -254,22 +259,10 @@ def held_at_next_start(exe, pictures, expected):
     kinds = count_events(exe, {name: pictures[name]})
     print("== the source is held by another program at the next start")
     bin_folder, _ = killed_in_file(exe, name, pictures[name], kinds, ("source", "first", "before"))
-    source, ready, stop = (os.path.join(WORK, f) for f in (f"sources/{name}", "ready", "stop"))
-    viewer = []
-
-    def hold():
-        viewer.append(subprocess.Popen(["wine", HOLD_FILE] + [hostile.windows_path(p) for p in (source, ready, stop)],
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        for _ in range(200):
-            if os.path.exists(ready):
-                return
-            time.sleep(0.05)
-
-    def let_go():
-        open(stop, "w").close()
-        viewer[0].wait(timeout=60)
-
-    waits_then_finishes(bin_folder, source, pictures[name], "grow (1).jpg", expected[name], hold, let_go)
+    source = os.path.join(SOURCES, name)
+    holding = []
+    waits_then_finishes(bin_folder, source, pictures[name], "grow (1).jpg", expected[name],
+                        lambda: holding.append(hold(source)), lambda: holding.pop()())
 
 
 def another_card(exe, pictures, expected):
@@ -296,6 +289,73 @@ def another_card(exe, pictures, expected):
                         lambda: second.append(insert(other)), lambda: insert(data))
     check("both cards gave their photo the same file number", second == [first])
     subprocess.run(["umount", card])
+
+
+def hold(path, alone=False):
+    """Another program holding `path` open until the returned function is called."""
+    ready, stop = path + ".ready", path + ".stop"
+    holder = subprocess.Popen(["wine", HOLD_FILE] + [hostile.windows_path(p) for p in (path, ready, stop)] +
+                              (["alone"] if alone else []),
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(200):
+        if os.path.exists(ready):
+            break
+        time.sleep(0.05)
+
+    def let_go():
+        open(stop, "w").close()
+        holder.wait(timeout=60)
+        os.remove(ready)
+        os.remove(stop)
+    return let_go
+
+
+def without_key(exe, pictures, expected):
+    """No key to seal a record with: its file damaged, held by another program, or a profile that
+    refuses it. A run killed at its first write over a source leaves it whole, or one that the next
+    start finishes; no source is written that a record could not prove."""
+    name = "shrink.png"
+    source = os.path.join(SOURCES, name)
+    profile = os.path.join(WORK, "profile")
+    key_folder = os.path.join(profile, "Brindlequist")
+    key = os.path.join(key_folder, "brinq.key")
+
+    def damaged():
+        os.makedirs(key_folder)
+        write(key, b"0123456789")
+        return lambda: None
+
+    def held():
+        bin_folder = fresh_bin("key-bin", exe)
+        put_sources(SOURCES, {name: pictures[name]})
+        start_again(bin_folder, source, profile=profile)
+        return hold(key, alone=True)
+
+    def refused():
+        os.makedirs(key_folder)
+        subprocess.run(["chattr", "+i", key_folder], check=True)
+        return lambda: subprocess.run(["chattr", "-i", key_folder], check=True)
+
+    for label, no_key in (("damaged", damaged), ("held by another program", held), ("refused", refused)):
+        print(f"== the key {label}")
+        shutil.rmtree(profile, ignore_errors=True)
+        os.makedirs(profile)
+        let_go = no_key()
+        bin_folder = fresh_bin("bin", exe)
+        put_sources(SOURCES, {name: pictures[name]})
+        code = run(os.path.join(bin_folder, "brinq.exe"), [source], kill=("source", 1, "half"), profile=profile)
+        if label == "damaged":
+            aside = os.path.join(key_folder, "brinq.key.1.damaged")
+            check("a new key made, the damaged one set aside",
+                  os.path.exists(aside) and read(aside) == b"0123456789")
+            start_again(bin_folder, profile=profile)
+        else:
+            check("without a key the run ends normally and leaves the source whole",
+                  code == 0 and read(source) == pictures[name] and leftovers(bin_folder) == [])
+        let_go()
+        start_again(bin_folder, source, profile=profile)
+        check("a later run cleans it, and leaves nothing", read(source) == expected[name] and dated(source) and
+              leftovers(bin_folder) == [])
 
 
 def campaign_pictures(rng):
@@ -367,6 +427,7 @@ def main():
         only_whole_image(args.exe, pictures, expected)
         held_at_next_start(args.exe, pictures, expected)
         another_card(args.exe, pictures, expected)
+        without_key(args.exe, pictures, expected)
     if args.only != "steps":
         campaign(args.exe, args.reduce, rng, args.rounds)
     print(f"{len(failures)} failed" if failures else "all passed")

@@ -4,6 +4,9 @@
 #include "batch/batch.h"
 #include "tests/win/win_fixture.h"
 
+#include <bcrypt.h>
+#include <sddl.h>
+
 #include <cctype>
 #include <cwchar>
 #include <set>
@@ -359,18 +362,28 @@ TEST_F(CleanFileLock, AStopWhileWaitingLeavesTheFileAlone) {
     EXPECT_EQ(target_count, 0);
 }
 
-// A mutex that another process holds for ever costs the batch about a second, then it goes
-// through the other folder.
-TEST_F(CleanFileLock, PassesOverAFolderWhoseMutexStaysBusy) {
-    use_temp_folder(folder, other);
-    fs::path path = source(png_with_phys());
-    hold_temp_lock();
-    lock_held = true;
-    ULONGLONG start = GetTickCount64();
-    clean(path);
-    EXPECT_LT(GetTickCount64() - start, 5000u);
-    EXPECT_EQ(read_file(path), png_without_phys());
-    EXPECT_EQ(changed_count, 1);
+// A mutex that another of this user's runs holds for ever costs the batch about a second, then
+// it goes through the other folder; one that another account made first is never waited for.
+TEST_F(CleanFileLock, PassesOverAFolderWhoseMutexStaysBusyOrIsAnotherAccounts) {
+    PSID another = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-1-2-3-1001", &another));
+    for (PSID owner : {PSID(nullptr), another}) {
+        fs::path here = folder / (owner ? "another's" : "ours");
+        fs::create_directory(here);
+        use_temp_folder(here, other);
+        fs::path path = source(png_with_phys(), owner ? "b.png" : "a.png");
+        hold_temp_lock(owner);
+        lock_held = true;
+        ULONGLONG start = GetTickCount64();
+        clean(path);
+        ULONGLONG waited = GetTickCount64() - start;
+        EXPECT_TRUE(owner ? waited < 500 : waited >= 900 && waited < 5000) << waited;
+        EXPECT_EQ(read_file(path), png_without_phys());
+        let_go_of_temp_lock(false);
+        lock_held = false;
+    }
+    EXPECT_EQ(changed_count, 2);
+    LocalFree(another);
 }
 
 // Every spelling of one folder meets at one mutex: case, the \\?\ form, its short name; another
@@ -501,6 +514,63 @@ TEST_F(PlantedRecord, WhoseCopyWasChangedIsStale) {
     finish_pending_if_free();
     EXPECT_EQ(read_file(path), half_written);
     EXPECT_EQ(files_beside(), std::set<std::string>{"image.png"});
+}
+
+// The program's GMAC through its own binding of BCryptEncrypt, failing from the n-th call on,
+// as a system whose cryptography fails for a while.
+extern "C" void* __imp_BCryptEncrypt;
+static void* real_encrypt;
+static int encrypt_calls, encrypt_fails_at;
+
+static NTSTATUS WINAPI failing_encrypt(BCRYPT_KEY_HANDLE key, PUCHAR in, ULONG in_size, void* padding, PUCHAR iv,
+                                       ULONG iv_size, PUCHAR out, ULONG out_size, ULONG* done, ULONG flags) {
+    if (++encrypt_calls >= encrypt_fails_at) return NTSTATUS(0xC0000001);
+    return reinterpret_cast<decltype(&failing_encrypt)>(real_encrypt)(key, in, in_size, padding, iv, iv_size, out,
+                                                                       out_size, done, flags);
+}
+
+static void with_failing_gmac(int n, void (*action)(const fs::path&), const fs::path& path) {
+    unsigned char nonce[nonce_bytes] = {}, tag[tag_bytes];
+    ASSERT_TRUE(gmac(nonce, 0, nonce, tag));  // bound: the slot holds the real function now
+    real_encrypt = __imp_BCryptEncrypt;
+    encrypt_calls = 0;
+    encrypt_fails_at = n;
+    __imp_BCryptEncrypt = reinterpret_cast<void*>(failing_encrypt);
+    action(path);
+    __imp_BCryptEncrypt = real_encrypt;
+    use_temp_folder(temp_file().parent_path());  // a later start: the folder passed over is tried again
+}
+
+// A tag or seal that cannot be computed is no verdict, at each check: the temporary file's
+// record and copy, a waiting record and its copy, a new record. Every file stays as it was, the
+// source part-way is no input meanwhile, and a later start with working cryptography finishes.
+TEST_F(PlantedRecord, ASealThatCannotBeComputedLeavesEveryFileAsItWas) {
+    fs::path kept = folder / "image (1).png", waiting = folder / "xtmp_7x91x4vnq.p001";
+    for (int fails_at : {1, 2}) {
+        fs::path path = interrupted();
+        Bytes left = read_file(temp_file());
+        target_count = 0;
+        with_failing_gmac(fails_at, clean, path);
+        EXPECT_EQ(read_file(path), half_written) << fails_at;
+        EXPECT_EQ(read_file(temp_file()), left) << fails_at;
+        EXPECT_EQ(target_count, 0) << fails_at;
+        HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        finish_pending_if_free();
+        CloseHandle(held);
+        Bytes record_left = read_file(waiting);
+        with_failing_gmac(fails_at, clean, path);
+        EXPECT_EQ(read_file(path), half_written) << fails_at;
+        EXPECT_TRUE(read_file(waiting) == record_left && read_file(kept) == copy_bytes) << fails_at;
+        EXPECT_EQ(target_count, 0) << fails_at;
+        finish_pending_if_free();
+        EXPECT_EQ(read_file(path), copy_bytes) << fails_at;
+        EXPECT_EQ(files_beside(), std::set<std::string>{"image.png"}) << fails_at;
+        fs::path next = source(png_with_phys(), "next.png");
+        with_failing_gmac(fails_at, clean, next);
+        EXPECT_EQ(read_file(next), png_with_phys()) << fails_at;
+        EXPECT_EQ(changed_count, 0) << fails_at;
+        fs::remove(next);
+    }
 }
 
 // Whatever takes the folder next, a run that holds its mutex already or one that comes through

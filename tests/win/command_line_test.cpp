@@ -133,6 +133,20 @@ TEST_F(CommandLine, CleansFoldersAndFilesWhosePathsPassTheOldLimit) {
     EXPECT_TRUE(date_kept(deep[1] / "b.jpg"));
 }
 
+// A path in the \\?\ form names exactly the file it spells: "y.jpg." beside "y.jpg" (as a share
+// or another system's disk has them) is cleaned alone; a sweep cleans each as itself.
+TEST_F(CommandLine, TakesAPathInTheExtendedFormAsItStands) {
+    std::wstring dotted = L"\\\\?\\" + (folder / "y.jpg.").wstring();
+    write_file(dotted, exif_jpeg());
+    write_file(folder / "y.jpg", exif_jpeg() + text_bytes("y.jpg"));
+    EXPECT_EQ(run_brinq_wide(folder, {dotted}), 0u);
+    EXPECT_EQ(read_file(dotted), reduced_copy(exif_jpeg()));
+    EXPECT_EQ(read_file(folder / "y.jpg"), exif_jpeg() + text_bytes("y.jpg"));
+    EXPECT_EQ(run_brinq_wide(folder, {folder.wstring()}), 0u);
+    EXPECT_EQ(read_file(folder / "y.jpg"), reduced_copy(exif_jpeg() + text_bytes("y.jpg")));
+    EXPECT_EQ(read_file(dotted), reduced_copy(exif_jpeg()));
+}
+
 // The run-time library splits the command line: a quoted path with spaces is one argument, and
 // the executable's own quoted path is not taken for a file.
 TEST_F(CommandLine, TakesEachQuotedPathWithSpacesWhole) {

@@ -1,6 +1,6 @@
 // JPEG: keeps a leading JFIF segment, the tables, the frame and the Adobe segments before the
 // first scan, and everything from the scan on. A leading segment that goes gets a minimal JFIF
-// segment in its place.
+// segment in its place, unless that would turn the colours of RGB-coded components.
 #include "clean/clean.h"
 
 #include <cstring>
@@ -9,7 +9,12 @@
 static const unsigned char jfif_segment[18] = {0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00,
                                                0x01, 0x02, 0x01, 0x00, 0x48, 0x00, 0x48, 0x00, 0x00};
 
-static bool leading_dropped;  // the segment after SOI went: a JFIF segment takes its place
+static bool leading_dropped;  // the segment after SOI went: a JFIF segment may take its place
+
+// What decoders go by, at the first scan, to read three components as RGB rather than YCbCr.
+static int frame_components;  // of the last frame
+static bool frame_names_rgb;  // its components are named 'R', 'G', 'B'
+static int adobe_transform;   // of the last Adobe segment long enough for decoders to read; -1 for none
 
 enum SegmentAction { copy_to_end, drop_segment, keep_segment };
 
@@ -45,7 +50,7 @@ static bool read_segment(const unsigned char* m, int64_t* position, uint32_t* bo
     return read_block(s + 4, *body_length);
 }
 
-// Adobe's APP14 tells decoders how CMYK and YCCK colours are stored: needed for display.
+// Adobe's APP14 tells decoders how CMYK, YCCK and RGB colours are stored: needed for display.
 static bool is_adobe_segment(const unsigned char* s, uint32_t body_length) {
     return s[0] == 0xFF && s[1] == 0xEE && body_length >= 5 && memcmp(s + 4, "Adobe", 5) == 0;
 }
@@ -58,13 +63,32 @@ static bool is_kept(const unsigned char* s, uint32_t body_length) {
     return action_for(s[0], s[1]) == keep_segment || is_adobe_segment(s, body_length);
 }
 
+// Decoders read an Adobe segment's transform only from 12 bytes of body on.
+static void note_colours(const unsigned char* s, uint32_t body_length) {
+    if (is_adobe_segment(s, body_length) && body_length >= 12) adobe_transform = s[4 + 11];
+    if (s[0] != 0xFF || !is_frame(s[1]) || body_length < 6) return;
+    frame_components = s[4 + 5];
+    frame_names_rgb = body_length >= 15 && s[4 + 6] == 'R' && s[4 + 9] == 'G' && s[4 + 12] == 'B';
+}
+
+static bool hold_segment(uint32_t body_length) {
+    note_colours(copy_end(), body_length);
+    return hold_block(copy_end(), body_length + 4);
+}
+
+// A JFIF segment tells decoders that three components are YCbCr.
+static bool coded_as_rgb() {
+    if (frame_components != 3) return false;
+    return adobe_transform >= 0 ? adobe_transform == 0 : frame_names_rgb;
+}
+
 // SOI and the leading segment: a JFIF or Adobe segment, a table or a frame stays; any other
 // application segment or comment goes.
 static bool copy_leading_segment(int64_t* position) {
     uint32_t body_length;
     if (!hold_block(head_bytes, 2) || !read_segment(head_bytes + 2, position, &body_length)) return false;
     leading_dropped = !is_jfif_segment(copy_end(), body_length) && !is_kept(copy_end(), body_length);
-    return leading_dropped || hold_block(copy_end(), body_length + 4);
+    return leading_dropped || hold_segment(body_length);
 }
 
 // Reads the marker at *position; fill bytes (FF FF ...) before it are passed over, not copied.
@@ -87,9 +111,10 @@ static bool put_jfif_after_soi() {
     return true;
 }
 
-// Everything before the first scan, held until the scan or the file's end.
+// Everything before the first scan, held until the scan or the file's end: an Adobe segment after
+// the frame still decides how decoders read its colours.
 static bool write_head() {
-    if (leading_dropped && !put_jfif_after_soi()) return false;
+    if (leading_dropped && !coded_as_rgb() && !put_jfif_after_soi()) return false;
     return write_held();
 }
 
@@ -106,13 +131,16 @@ static bool copy_segments(int64_t position) {
         if (!read_marker(&position, m)) return false;
         if (action_for(m[0], m[1]) == copy_to_end) return copy_rest_of_file(m, position);
         if (!read_segment(m, &position, &body_length)) return false;
-        if (is_kept(copy_end(), body_length) && !hold_block(copy_end(), body_length + 4)) return false;
+        if (is_kept(copy_end(), body_length) && !hold_segment(body_length)) return false;
     }
     return write_head();
 }
 
 bool filter_jpeg() {
     if (!start_copy()) return false;
+    frame_components = 0;
+    frame_names_rgb = false;
+    adobe_transform = -1;
     int64_t position = 4;
     bool ok = copy_leading_segment(&position) && copy_segments(position);
     return end_copy(ok);

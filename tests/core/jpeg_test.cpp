@@ -47,6 +47,22 @@ TEST(Jpeg, KeepsAdobeApp14AndDropsOtherApp14) {
     EXPECT_EQ(reduced_copy(soi + exif + adobe + scan), fixed_head + adobe + scan);
 }
 
+// Adobe APP14 with the transform as its body's twelfth byte, cut to `length` bytes of body.
+Bytes adobe_with(unsigned char transform, size_t length = 12) {
+    return jpeg_segment(0xEE, first_bytes(text_bytes("Adobe") + Bytes{0, 100, 0, 0, 0, 0, transform}, length));
+}
+
+// Decoders read three components as RGB by the last Adobe segment before the scan that is long
+// enough to tell, wherever it stands, else by the names 'R', 'G', 'B'; a JFIF segment says YCbCr.
+TEST(Jpeg, NoJfifSegmentInTheLeadingOnesPlaceWhereItWouldTurnRgbColours) {
+    Bytes rgb = jpeg_segment(0xC0, {8, 0, 4, 0, 4, 3, 'R', 0x11, 0, 'G', 0x11, 0, 'B', 0x11, 0});
+    Bytes ycc = jpeg_segment(0xC0, {8, 0, 4, 0, 4, 3, 1, 0x11, 0, 2, 0x11, 0, 3, 0x11, 0});
+    for (const Bytes& kept : {rgb, adobe_with(0) + ycc, ycc + dht + adobe_with(0), adobe_with(1, 11) + rgb})
+        EXPECT_EQ(reduced_copy(soi + exif + kept + scan), soi + kept + scan);
+    for (const Bytes& kept : {ycc, adobe_with(1) + rgb, rgb + adobe_with(0) + adobe_with(2), adobe_with(0) + sof0})
+        EXPECT_EQ(reduced_copy(soi + exif + kept + scan), fixed_head + kept + scan);
+}
+
 TEST(Jpeg, FillBytesBeforeMarkersAreSkippedAndTheWalkStaysInStep) {
     Bytes source = soi + jfif + Bytes{0xFF, 0xFF} + dqt + filled(4, 0xFF) + com + Bytes{0xFF} + sof0 +
                    Bytes{0xFF, 0xFF, 0xFF} + scan;

@@ -21,8 +21,7 @@ constexpr size_t piece_bytes = 4096;
 
 extern WorkBuffer work_buffer;          // shared by the caller and every filter
 extern int32_t source_size;             // size of the source, the filters' end bound
-extern unsigned char head_bytes[10];    // first bytes of the source: 4, or 10 for a JPEG
-extern uint8_t jpeg_is_exif;            // 1 when the JPEG's first segment says "Exif"
+extern unsigned char head_bytes[4];     // first bytes of the source, which tell its format
 extern FILE* source_stream;             // the source, read from its start by the filter
 extern FILE* temp_stream;               // where the reduced copy is written, from its start
 extern int64_t copy_size;               // bytes of the reduced copy so far, assembled at the WorkBuffer's start as they are written
@@ -46,6 +45,9 @@ void release_work_buffer();
 bool filter_png();
 bool filter_jpeg();
 bool filter_psd();
+// Whether a JPEG may begin with this marker after SOI: an application segment, a comment, a table
+// or a frame.
+bool starts_jpeg(unsigned char marker);
 
 // Recognises source_stream (of source_size bytes) by its head bytes and runs its filter;
 // raises target_count for a recognised file. A complete copy comes with the sums of every
@@ -60,10 +62,14 @@ inline uint32_t read_be32(const unsigned char* p) {
 }
 
 // Single-block transfers of the standard streams; false when less than n bytes moved. A block
-// written goes to the copy's end in the WorkBuffer first, unless it was read there.
+// written goes to the copy's end in the WorkBuffer first, unless it was read there. A block held
+// only goes there, and reaches temp_stream with the next write.
 bool read_block(void* to, uint32_t n);
 bool skip_block(uint32_t n);
+bool hold_block(const void* from, uint32_t n);
 bool write_block(const void* from, uint32_t n);
+// Writes what is held of the copy and not yet written.
+bool write_held();
 // Where the next block of the copy goes, and whether n more bytes fit there.
 inline unsigned char* copy_end() { return work_buffer.data + copy_size; }
 inline bool copy_has_room(int64_t n) { return copy_size + n <= work_buffer.capacity; }

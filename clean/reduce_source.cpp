@@ -4,8 +4,7 @@
 #include <cstring>
 
 int32_t source_size;
-unsigned char head_bytes[10];
-uint8_t jpeg_is_exif;
+unsigned char head_bytes[4];
 FILE* source_stream;
 FILE* temp_stream;
 int64_t copy_size;
@@ -19,23 +18,18 @@ static bool head_is(const char* bytes, int from, int count) {
     return memcmp(head_bytes + from, bytes, count) == 0;
 }
 
-// Runs a filter on a recognised file; head_count head bytes go to the WorkBuffer first.
-static Reduction run_filter(bool (*filter)(), int head_count) {
+// Runs a filter on a recognised file; the head bytes go to the WorkBuffer first.
+static Reduction run_filter(bool (*filter)()) {
     if (!work_buffer.data) return not_recognised;
-    memcpy(work_buffer.data, head_bytes, head_count);
+    memcpy(work_buffer.data, head_bytes, sizeof head_bytes);
     target_count++;
     return filter() ? complete_copy : no_copy;
 }
 
 static Reduction recognise_jpeg() {
-    if (head_bytes[1] != 0xD8 || head_bytes[2] != 0xFF) return not_recognised;
-    if (head_bytes[3] != 0xE0 && head_bytes[3] != 0xE1) return not_recognised;
-    if (!read_block(head_bytes + 4, 6)) return not_recognised;
-    if (head_is("JFIF", 6, 4)) jpeg_is_exif = 0;
-    else if (head_is("Exif", 6, 4)) jpeg_is_exif = 1;
-    else return not_recognised;
+    if (head_bytes[1] != 0xD8 || head_bytes[2] != 0xFF || !starts_jpeg(head_bytes[3])) return not_recognised;
     ensure_work_buffer(source_size + max_growth);
-    return run_filter(filter_jpeg, 10);
+    return run_filter(filter_jpeg);
 }
 
 static Reduction recognise() {
@@ -44,10 +38,10 @@ static Reduction recognise() {
     case 0x89:
         if (!head_is("\x89PNG", 0, 4)) return not_recognised;
         ensure_work_buffer(source_size);
-        return run_filter(filter_png, 4);
+        return run_filter(filter_png);
     case 0x38:
         if (!head_is("8BPS", 0, 4)) return not_recognised;
-        return run_filter(filter_psd, 4);
+        return run_filter(filter_psd);
     case 0xFF:
         return recognise_jpeg();
     default:

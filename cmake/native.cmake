@@ -8,7 +8,9 @@ target_link_options(brinq_core PUBLIC ${SANITIZE})
 
 find_package(GTest REQUIRED)
 include(GoogleTest)
-file(GLOB CORE_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/core/*.cpp)
+# tests/decoders: pictures coded and decoded by libjpeg-turbo's tools, on this host only.
+file(GLOB CORE_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/core/*.cpp
+  ${PROJECT_SOURCE_DIR}/tests/decoders/*.cpp)
 add_executable(core_tests ${CORE_TESTS})
 target_link_libraries(core_tests PRIVATE brinq_core GTest::gtest_main)
 target_compile_definitions(core_tests PRIVATE SOURCE_DIR="${PROJECT_SOURCE_DIR}"

@@ -77,6 +77,7 @@ ICC_BODY = b"ICC_PROFILE\x00\x01\x01" + b"\x11" * 40
 ADOBE_BODY = b"Adobe\x00\x64\x00\x00\x00\x00\x01"
 DQT = jpeg_segment(0xDB, b"\x00" + bytes(range(1, 65)))
 SOF0 = jpeg_segment(0xC0, b"\x08\x00\x08\x00\x08\x01\x01\x11\x00")
+SOF0_RGB = jpeg_segment(0xC0, b"\x08\x00\x08\x00\x08\x03R\x11\x00G\x11\x00B\x11\x00")
 DHT = jpeg_segment(0xC4, b"\x00" + b"\x01" + b"\x00" * 15 + b"\x00")
 DRI = jpeg_segment(0xDD, b"\x00\x04")
 SOS = jpeg_segment(0xDA, b"\x01\x01\x00\x00\x3f\x00")
@@ -100,6 +101,9 @@ def jpeg_files():
         "jpeg_adobe.jpg": soi + app0 + jpeg_segment(0xEE, ADOBE_BODY) + com + tables + SOS + SCAN + EOI,
         "jpeg_fill_bytes.jpg": soi + app0 + b"\xff\xff" + com + b"\xff" + DQT + SOF0 + DHT + SOS + SCAN + EOI,
         "jpeg_reserved.jpg": soi + app0 + jpeg_segment(0x02, b"res") + jpeg_segment(0xF1, b"jpg1") + tables + SOS + SCAN + EOI,
+        "jpeg_iptc_first.jpg": soi + jpeg_segment(0xED, b"Photoshop 3.0\x00") + exif + tables + SOS + SCAN + EOI,
+        "jpeg_tables_first.jpg": soi + DQT + com + SOF0 + DHT + SOS + SCAN + EOI,
+        "jpeg_rgb_exif_first.jpg": soi + exif + DQT + SOF0_RGB + DHT + SOS + SCAN + EOI,
     }
 
 

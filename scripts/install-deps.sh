@@ -18,6 +18,7 @@ for purpose in "$@"; do
       need wine wine wine64
       need Xvfb xvfb
       need xdpyinfo x11-utils
+      need djpeg libjpeg-turbo-progs
       need_file /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf fonts-ipafont-gothic
       need_file /usr/share/i18n/locales/ja_JP locales
       need_locale ja_JP.UTF-8

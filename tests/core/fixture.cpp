@@ -76,6 +76,10 @@ Bytes jpeg_segment(unsigned char marker, const Bytes& body) {
     return Bytes{0xFF, marker} + be16(uint32_t(body.size() + 2)) + body;
 }
 
+Bytes fixed_jfif_head() {
+    return Bytes{0xFF, 0xD8} + jpeg_segment(0xE0, text_bytes("JFIF") + Bytes{0, 1, 2, 1, 0, 0x48, 0, 0x48, 0, 0});
+}
+
 Bytes psd_block(uint16_t id, const std::string& name, const Bytes& data) {
     Bytes pascal = Bytes{uint8_t(name.size())} + text_bytes(name);
     if (pascal.size() % 2) pascal.push_back(0);

@@ -20,10 +20,7 @@ const Bytes dht = jpeg_segment(0xC4, Bytes{0, 1} + filled(15, 0) + Bytes{0});
 const Bytes scan = jpeg_segment(0xDA, {1, 1, 0, 0, 63, 0}) + noise(50, 23) + Bytes{0xFF, 0xD9};
 // Adobe APP14: identifier, version 100, two flag words, transform 2 (YCCK).
 const Bytes adobe = jpeg_segment(0xEE, text_bytes("Adobe") + Bytes{0, 100, 0, 0, 0, 0, 2});
-// What an Exif-first file starts with afterwards: SOI and a JFIF 1.02 APP0 of length 16,
-// 72 dots per inch, no thumbnail.
-const Bytes fixed_head = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46,
-                          0x00, 0x01, 0x02, 0x01, 0x00, 0x48, 0x00, 0x48, 0x00, 0x00};
+const Bytes fixed_head = fixed_jfif_head();
 
 TEST(Jpeg, KeepsJfifTablesFrameAndEverythingFromTheScan) {
     Bytes source = soi + jfif + exif + icc + com + dqt + sof0 + dht + scan;
@@ -48,6 +45,22 @@ TEST(Jpeg, KeepsAdobeApp14AndDropsOtherApp14) {
     Bytes source = soi + jfif + other + adobe + too_short + dqt + adobe + scan;
     EXPECT_EQ(reduced_copy(source), soi + jfif + adobe + dqt + adobe + scan);
     EXPECT_EQ(reduced_copy(soi + exif + adobe + scan), fixed_head + adobe + scan);
+}
+
+// Adobe APP14 with the transform as its body's twelfth byte, cut to `length` bytes of body.
+Bytes adobe_with(unsigned char transform, size_t length = 12) {
+    return jpeg_segment(0xEE, first_bytes(text_bytes("Adobe") + Bytes{0, 100, 0, 0, 0, 0, transform}, length));
+}
+
+// Decoders read three components as RGB by the last Adobe segment before the scan that is long
+// enough to tell, wherever it stands, else by the names 'R', 'G', 'B'; a JFIF segment says YCbCr.
+TEST(Jpeg, NoJfifSegmentInTheLeadingOnesPlaceWhereItWouldTurnRgbColours) {
+    Bytes rgb = jpeg_segment(0xC0, {8, 0, 4, 0, 4, 3, 'R', 0x11, 0, 'G', 0x11, 0, 'B', 0x11, 0});
+    Bytes ycc = jpeg_segment(0xC0, {8, 0, 4, 0, 4, 3, 1, 0x11, 0, 2, 0x11, 0, 3, 0x11, 0});
+    for (const Bytes& kept : {rgb, adobe_with(0) + ycc, ycc + dht + adobe_with(0), adobe_with(1, 11) + rgb})
+        EXPECT_EQ(reduced_copy(soi + exif + kept + scan), soi + kept + scan);
+    for (const Bytes& kept : {ycc, adobe_with(1) + rgb, rgb + adobe_with(0) + adobe_with(2), adobe_with(0) + sof0})
+        EXPECT_EQ(reduced_copy(soi + exif + kept + scan), fixed_head + kept + scan);
 }
 
 TEST(Jpeg, FillBytesBeforeMarkersAreSkippedAndTheWalkStaysInStep) {
@@ -111,8 +124,8 @@ TEST_P(JpegScanMarker, RestOfTheFileIsCopiedAsItStands) {
 // RST0-RST7, SOI, EOI, SOS.
 INSTANTIATE_TEST_SUITE_P(RestartImageAndScan, JpegScanMarker, testing::Range(0xD0, 0xDB));
 
-TEST(Jpeg, FirstLengthBelow6IsLeftAlone) {
-    for (uint32_t length = 0; length < 6; length++) {
+TEST(Jpeg, FirstLengthBelow2IsLeftAlone) {
+    for (uint32_t length = 0; length < 2; length++) {
         Bytes head = Bytes{0xFF, 0xD8, 0xFF, 0xE0} + be16(length) + text_bytes("JFIF");
         EXPECT_TRUE(left_alone(reduce(head + dqt + scan))) << length;
     }

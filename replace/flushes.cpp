@@ -1,6 +1,7 @@
 // The flushes of a group's sources, run beside the batch: a disk that takes several at once
-// answers them together, and while they wait the batch reads the next files. The threads are
-// made at the first flush of a batch and kept to its end: making one costs more than a flush.
+// answers them together, and while they wait the batch reads the next files. A thread is made
+// when every one is busy, up to a few, and kept to the batch's end: making one costs more than
+// a flush.
 #include "replace/replace.h"
 
 HANDLE flushes_done;
@@ -8,10 +9,12 @@ HANDLE flushes_done;
 constexpr int flush_threads = 8;
 
 static HANDLE threads[flush_threads];
-static SRWLOCK lock = SRWLOCK_INIT;                    // guards the three below
+static int thread_count;                                // made so far in this batch
+static SRWLOCK lock = SRWLOCK_INIT;                     // guards the four below
 static CONDITION_VARIABLE work = CONDITION_VARIABLE_INIT;
 static std::vector<Unit*> to_flush;                     // units whose source waits for a thread
 static size_t unfinished;                               // flushes asked for and not yet returned
+static int idle;                                        // threads waiting for a unit
 static bool stopping;                                   // the batch has ended: the threads end
 
 // A unit's source is flushed by one thread, and neither read nor closed by the batch until
@@ -19,7 +22,9 @@ static bool stopping;                                   // the batch has ended: 
 static DWORD WINAPI flush_sources(void*) {
     AcquireSRWLockExclusive(&lock);
     for (;;) {
+        idle++;
         while (to_flush.empty() && !stopping) SleepConditionVariableSRW(&work, &lock, INFINITE, 0);
+        idle--;
         if (to_flush.empty()) break;
         Unit* unit = to_flush.back();
         to_flush.pop_back();
@@ -33,24 +38,26 @@ static DWORD WINAPI flush_sources(void*) {
     return 0;
 }
 
-// Where no thread can be made, the flush runs in the batch's own.
-static bool start_threads() {
-    if (!flushes_done) flushes_done = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    for (HANDLE& thread : threads)
-        if (!thread) thread = CreateThread(nullptr, 64 * 1024, flush_sources, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    return flushes_done && threads[0];
+// One more thread where every one is busy; called with the lock held.
+static void add_thread_if_busy() {
+    if (idle > 0 || thread_count == flush_threads) return;
+    HANDLE thread = CreateThread(nullptr, 64 * 1024, flush_sources, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread) threads[thread_count++] = thread;
 }
 
+// Where no thread can be made, the flush runs in the batch's own.
 void flush_beside(Unit* unit) {
-    if (!start_threads()) {
-        unit->flushed = FlushFileBuffers(unit->source);
-        return;
-    }
+    if (!flushes_done) flushes_done = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     AcquireSRWLockExclusive(&lock);
-    to_flush.push_back(unit);
-    if (unfinished++ == 0) ResetEvent(flushes_done);
+    add_thread_if_busy();
+    bool beside = flushes_done && thread_count > 0;
+    if (beside) {
+        to_flush.push_back(unit);
+        if (unfinished++ == 0) ResetEvent(flushes_done);
+    }
     ReleaseSRWLockExclusive(&lock);
-    WakeConditionVariable(&work);
+    if (beside) WakeConditionVariable(&work);
+    else unit->flushed = FlushFileBuffers(unit->source);
 }
 
 void wait_for_flushes_blocking() {
@@ -63,11 +70,8 @@ void stop_flushing() {
     stopping = true;
     ReleaseSRWLockExclusive(&lock);
     WakeAllConditionVariable(&work);
-    for (HANDLE& thread : threads) {
-        if (!thread) continue;
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-        thread = nullptr;
-    }
+    if (thread_count > 0) WaitForMultipleObjects(DWORD(thread_count), threads, TRUE, INFINITE);
+    for (int i = 0; i < thread_count; i++) CloseHandle(threads[i]);
+    thread_count = 0;
     stopping = false;
 }

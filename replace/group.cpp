@@ -17,8 +17,8 @@ static HANDLE in_flight_temp;             // the temporary file that holds their
 static bool in_flight_wiped;              // their records went to it, whole or in part: wiped when they settle
 
 constexpr size_t group_files = 64;
-constexpr size_t group_bytes = 16 << 20;         // of copies, gathered in image
-constexpr size_t large_copy = group_bytes / 4;   // stays in the WorkBuffer, and ends its group
+constexpr size_t group_bytes = 8 << 20;   // of copies, gathered in image
+constexpr size_t large_copy = 1 << 20;    // stays in the WorkBuffer, and ends its group
 
 // The record of the replacement in hand: the source's full path, the copy as assembled.
 static bool fill_record() {
@@ -42,6 +42,7 @@ Replacement queue_replacement() {
     Unit unit{record, source_pieces, {}, group_end(), copy_size <= int64_t(large_copy), source_file, refused, false};
     if (!seal_record(work_buffer.data, &unit.sealed)) return refused;
     if (unit.in_image) {
+        image.reserve(group_bytes + large_copy);
         image.insert(image.end(), work_buffer.data, work_buffer.data + copy_size);
         image.insert(image.end(), unit.sealed.begin(), unit.sealed.end());
         unit.sealed.clear();
@@ -150,4 +151,5 @@ bool holds_sources() { return !group.empty() || !in_flight.empty(); }
 void settle_group() {
     commit_group();
     settle_flushes();
+    std::vector<unsigned char>().swap(image);
 }

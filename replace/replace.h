@@ -155,7 +155,7 @@ FILE* stream_of(HANDLE file, const char* mode);
 Replacement queue_replacement();
 // Whether the group holds sources, queued or flushing.
 bool holds_sources();
-// What is queued committed, and every flush settled.
+// What is queued committed, every flush settled, and the group's memory let go.
 void settle_group();
 // The last group's flushes waited for, each source counted or tried again, its records wiped.
 void settle_flushes();

@@ -124,8 +124,7 @@ void pass_over_temp_folder() {
 
 // What is queued is committed first, and every flush settled.
 void end_batch() {
-    commit_group();
-    settle_flushes();
+    settle_group();
     stop_flushing();
     for (int folder = 0; folder < 2; folder++)
         if (temp_folders[folder].file && !temp_folders[folder].kept) drop_temp(folder);

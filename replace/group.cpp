@@ -13,8 +13,8 @@ bool group_due;
 
 static std::vector<unsigned char> image;  // the group's small copies and their records, as in the temporary file
 static std::vector<Unit> in_flight;       // the group committed last: its sources' flushes may still run
-static HANDLE in_flight_temp;             // the temporary file that holds their records
-static bool in_flight_wiped;              // their records went to it, whole or in part: wiped when they settle
+static int in_flight_folder;              // the folder whose temporary file holds their records
+static bool in_flight_to_wipe;            // their records went to it, whole or in part
 
 constexpr size_t group_files = 64;
 constexpr size_t group_bytes = 8 << 20;   // of copies, gathered in image
@@ -37,7 +37,7 @@ static uint64_t group_end_of(const Unit& unit) { return unit.at + unit.record.co
 static uint64_t group_end() { return group.empty() ? 0 : group_end_of(group.back()); }
 
 Replacement queue_replacement() {
-    if (!held_temp || refused_by_attributes(source_path.c_str()) || !source_replaceable() || !fill_record())
+    if (!holds_temp() || refused_by_attributes(source_path.c_str()) || !source_replaceable() || !fill_record())
         return refused;
     Unit unit{record, source_pieces, {}, group_end(), copy_size <= int64_t(large_copy), source_file, refused, false};
     if (!seal_record(work_buffer.data, &unit.sealed)) return refused;
@@ -76,8 +76,9 @@ static bool write_group(HANDLE temp) {
 // Where the copy can neither be written nor wait, it stays in the temporary file, which this
 // process then holds until it ends; the other folder serves meanwhile.
 static Replacement wait_or_keep(const unsigned char* copy) {
-    if (keep_waiting(temp_folders[temp_in_use].path, copy)) return waiting;
-    temp_folders[temp_in_use].kept = temp_folders[temp_in_use].blocked = true;
+    TempFolder& temp = temp_folders[in_flight_folder];
+    if (keep_waiting(temp.path, copy)) return waiting;
+    temp.kept = temp.blocked = true;
     return kept;
 }
 
@@ -105,7 +106,7 @@ static void settle_unit(Unit& unit) {
     if (unit.outcome == failed) {
         take_up(unit);
         std::vector<unsigned char> copy;
-        if (read_unit_copy(in_flight_temp, unit.at, &copy) != file_ours) unit.outcome = kept;
+        if (read_unit_copy(temp_folders[in_flight_folder].file, unit.at, &copy) != file_ours) unit.outcome = kept;
         else if (write_again(&unit.source, copy.data()) == written) unit.outcome = replaced;
         else unit.outcome = wait_or_keep(copy.data());
     }
@@ -120,13 +121,14 @@ static void settle_unit(Unit& unit) {
 void settle_flushes() {
     if (in_flight.empty()) return;
     wait_for_flushes_blocking();
+    TempFolder& temp = temp_folders[in_flight_folder];
     bool kept_one = false;
     for (Unit& unit : in_flight) {
         settle_unit(unit);
         kept_one |= unit.outcome == kept;
     }
-    if (kept_one) temp_folders[temp_in_use].kept = temp_folders[temp_in_use].blocked = true;
-    else if (in_flight_wiped) wipe_record(in_flight_temp, group_end_of(in_flight.back()));
+    if (kept_one) temp.kept = temp.blocked = true;
+    else if (in_flight_to_wipe) wipe_record(temp.file, group_end_of(in_flight.back()));
     in_flight.clear();
 }
 
@@ -136,10 +138,10 @@ void commit_group() {
     group_due = false;
     if (group.empty()) return;
     settle_flushes();
-    in_flight_wiped = !temp_folders[temp_in_use].kept;
-    bool on_disk = in_flight_wiped && write_group(held_temp);
+    in_flight_folder = temp_in_use;
+    in_flight_to_wipe = holds_temp();
+    bool on_disk = in_flight_to_wipe && write_group(temp_folders[temp_in_use].file);
     in_flight = std::move(group);
-    in_flight_temp = held_temp;
     group.clear();
     if (on_disk)
         for (Unit& unit : in_flight) write_unit(unit);

@@ -68,7 +68,6 @@ extern std::wstring key_folder;     // this user's own folder of the program's, 
 extern Record record;               // the replacement in hand, or the one a take finishes
 extern HANDLE source_file;          // source_path held to no other process while it is cleaned
 extern bool temp_busy;              // the last clean_file found the temporary file in another process's hands
-extern HANDLE held_temp;            // the temporary file of temp_in_use while the batch holds it
 extern bool group_due;              // the queued group is full, or ends with a large copy: commit_group before the next file
 extern HANDLE flushes_done;         // set while no flush of a source runs; null before the first
 
@@ -124,8 +123,10 @@ enum Take {
 };
 
 // The temporary file of temp_in_use, or of the other folder where this one is blocked, held
-// and in held_temp; false, with temp_busy set when another process has it in hand.
+// by this process; false, with temp_busy set when another process has it in hand.
 bool take_temp();
+// Whether this process holds the temporary file of temp_in_use, and may write it.
+bool holds_temp();
 // The folder's mutex taken without waiting, and let go. A mutex of that name that this user's
 // brinq.exe did not make passes the folder over.
 Take take_lock(int folder);

@@ -8,7 +8,6 @@
 
 TempFolder temp_folders[2];
 int temp_in_use;
-HANDLE held_temp;
 
 static const wchar_t temp_name[] = L"xtmp_7x91x4vnq.xxxx";
 
@@ -95,21 +94,15 @@ static Take take_folder(int folder) {
     return take;
 }
 
+bool holds_temp() { return temp_folders[temp_in_use].file && !temp_folders[temp_in_use].kept; }
+
 bool take_temp() {
     temp_busy = false;
-    held_temp = nullptr;
     for (int tries = 0; tries < 2; tries++, temp_in_use = 1 - temp_in_use) {
-        TempFolder& temp = temp_folders[temp_in_use];
-        if (temp.file && !temp.kept) {
-            held_temp = temp.file;
-            return true;
-        }
+        if (holds_temp()) return true;
         if (!usable(temp_in_use)) continue;
         Take take = take_folder(temp_in_use);
-        if (take == taken) {
-            held_temp = temp.file;
-            return true;
-        }
+        if (take == taken) return true;
         if (take == busy) {
             temp_busy = true;
             return false;
@@ -128,7 +121,6 @@ void end_batch() {
     stop_flushing();
     for (int folder = 0; folder < 2; folder++)
         if (temp_folders[folder].file && !temp_folders[folder].kept) drop_temp(folder);
-    held_temp = nullptr;
     temp_in_use = usable(0) ? 0 : 1;
     temp_busy = false;
 }

@@ -72,6 +72,6 @@ void run_command_line(int argc, wchar_t** argv) {
         if (stop_requested()) break;
     }
     yield_1ms();
+    close_batch();
     release_work_buffer();
-    end_batch();
 }

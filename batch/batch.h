@@ -14,8 +14,13 @@ extern uint8_t quit_requested;    // quit was clicked or the session ends: no fu
 
 // clean_file, again and again while another process has the temporary file in hand, pumping
 // meanwhile, until it has had its turn or the batch stops; a folder that stays busy for about a
-// second is passed over for the other.
+// second is passed over for the other. A group that is due is committed after it.
 void clean_when_free();
+// The sources' flushes in flight waited for, the window's messages dispatched meanwhile.
+void wait_for_flushes();
+// The end of a batch: the group in hand committed and every flush waited for, the window
+// answering meanwhile, then the temporary files gone.
+void close_batch();
 // Cleans the image files that lie directly in folder_path, pattern by pattern.
 void sweep_folder();
 // Cleans the files of folder_path that match one pattern; subfolders are passed over.

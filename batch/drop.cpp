@@ -56,7 +56,7 @@ static void run_drop(HWND window, HDROP drop) {
         yield_1ms();
     }
     DragFinish(drop);
-    end_batch();
+    close_batch();
     abort_requested = 0;
     show_instructions();
     show_result();

@@ -34,6 +34,7 @@ bool stop_requested() {
 
 constexpr ULONGLONG busy_for_long = 1000;  // ms after which a busy folder is passed over
 constexpr DWORD busy_wait = 50;            // ms between tries, less when a message arrives
+constexpr DWORD flush_grace = 100;         // ms of flushing before the window's messages are dispatched meanwhile
 
 void clean_when_free() {
     ULONGLONG busy_since = GetTickCount64();
@@ -46,6 +47,23 @@ void clean_when_free() {
         pump();
         if (stop_requested()) return;
     }
+    if (!group_due) return;
+    wait_for_flushes();
+    commit_group();
+}
+
+// Most flushes return before a user could tell: messages wait for them as they wait for a file.
+void wait_for_flushes() {
+    if (!flushes_done || WaitForSingleObject(flushes_done, flush_grace) != WAIT_TIMEOUT) return;
+    while (MsgWaitForMultipleObjectsEx(1, &flushes_done, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) != WAIT_OBJECT_0)
+        pump();
+}
+
+void close_batch() {
+    wait_for_flushes();
+    commit_group();
+    wait_for_flushes();
+    end_batch();
 }
 
 // Where the character at `at` ends: a surrogate pair is one character, and so is a letter

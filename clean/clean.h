@@ -13,7 +13,7 @@ struct WorkBuffer {
 };
 
 // What became of one source: not one of the three formats, recognised but no complete
-// reduced copy was written, or a complete reduced copy now stands in temp_stream.
+// reduced copy was made, or a complete reduced copy now stands in the WorkBuffer.
 enum Reduction { not_recognised, no_copy, complete_copy };
 
 // A kill or a power cut leaves each piece of this size of a file either old or new.
@@ -23,8 +23,7 @@ extern WorkBuffer work_buffer;          // shared by the caller and every filter
 extern int32_t source_size;             // size of the source, the filters' end bound
 extern unsigned char head_bytes[4];     // first bytes of the source, which tell its format
 extern FILE* source_stream;             // the source, read from its start by the filter
-extern FILE* temp_stream;               // where the reduced copy is written, from its start
-extern int64_t copy_size;               // bytes of the reduced copy so far, assembled at the WorkBuffer's start as they are written
+extern int64_t copy_size;               // bytes of the reduced copy so far, assembled at the WorkBuffer's start
 extern int32_t target_count;            // files of this batch recognised as PNG, PSD or JPEG
 extern int32_t changed_count;           // files of this batch whose source was replaced
 extern std::vector<uint64_t> source_pieces;  // checksum64 of each piece of the source, taken as the filter reads it
@@ -39,9 +38,9 @@ void allocate_work_buffer(int32_t size);
 void ensure_work_buffer(int32_t size);
 void release_work_buffer();
 
-// Each filter reads source_stream and writes temp_stream; true only when the reduced copy is
-// complete (every read delivered what the format promised, every write reached the file), and
-// then it stands whole in the WorkBuffer too.
+// Each filter reads source_stream and assembles the reduced copy in the WorkBuffer; true only
+// when it is complete: every read delivered what the format promised. Whoever called it writes
+// the copy where it goes.
 bool filter_png();
 bool filter_jpeg();
 bool filter_psd();
@@ -51,8 +50,7 @@ bool starts_jpeg(unsigned char marker);
 
 // Recognises source_stream (of source_size bytes) by its head bytes and runs its filter;
 // raises target_count for a recognised file. A complete copy comes with the sums of every
-// piece of the source. Both streams stay open: a partial copy in temp_stream is the caller's
-// to disregard.
+// piece of the source. The stream stays open.
 Reduction reduce_source();
 
 // Big-endian numbers of the file formats.
@@ -61,15 +59,12 @@ inline uint32_t read_be32(const unsigned char* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
-// Single-block transfers of the standard streams; false when less than n bytes moved. A block
-// written goes to the copy's end in the WorkBuffer first, unless it was read there. A block held
-// only goes there, and reaches temp_stream with the next write.
+// Single-block reads of the source's stream; false when less than n bytes moved. A block
+// written goes to the copy's end in the WorkBuffer, unless it was read there; false when it
+// does not fit.
 bool read_block(void* to, uint32_t n);
 bool skip_block(uint32_t n);
-bool hold_block(const void* from, uint32_t n);
 bool write_block(const void* from, uint32_t n);
-// Writes what is held of the copy and not yet written.
-bool write_held();
 // Where the next block of the copy goes, and whether n more bytes fit there.
 inline unsigned char* copy_end() { return work_buffer.data + copy_size; }
 inline bool copy_has_room(int64_t n) { return copy_size + n <= work_buffer.capacity; }
@@ -78,10 +73,8 @@ inline bool copy_has_room(int64_t n) { return copy_size + n <= work_buffer.capac
 constexpr size_t stream_buffer_size = 64 * 1024;
 // source_stream from its start, its pieces summed anew.
 bool rewind_source();
-// temp_stream from its start, for a new copy.
-bool start_copy();
-// The end of a filter's writing: true when complete and everything reached the file.
-bool end_copy(bool complete);
+// A new copy, from the WorkBuffer's start.
+inline void start_copy() { copy_size = 0; }
 // After a complete copy: the source's pieces that the filter passed over summed too, and
 // cut_sums; false unless the sums cover exactly source_size bytes.
 bool sum_whole_source();

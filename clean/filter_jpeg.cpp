@@ -71,9 +71,9 @@ static void note_colours(const unsigned char* s, uint32_t body_length) {
     frame_names_rgb = body_length >= 15 && s[4 + 6] == 'R' && s[4 + 9] == 'G' && s[4 + 12] == 'B';
 }
 
-static bool hold_segment(uint32_t body_length) {
+static bool copy_segment(uint32_t body_length) {
     note_colours(copy_end(), body_length);
-    return hold_block(copy_end(), body_length + 4);
+    return write_block(copy_end(), body_length + 4);
 }
 
 // A JFIF segment tells decoders that three components are YCbCr.
@@ -86,9 +86,9 @@ static bool coded_as_rgb() {
 // application segment or comment goes.
 static bool copy_leading_segment(int64_t* position) {
     uint32_t body_length;
-    if (!hold_block(head_bytes, 2) || !read_segment(head_bytes + 2, position, &body_length)) return false;
+    if (!write_block(head_bytes, 2) || !read_segment(head_bytes + 2, position, &body_length)) return false;
     leading_dropped = !is_jfif_segment(copy_end(), body_length) && !is_kept(copy_end(), body_length);
-    return leading_dropped || hold_segment(body_length);
+    return leading_dropped || copy_segment(body_length);
 }
 
 // Reads the marker at *position; fill bytes (FF FF ...) before it are passed over, not copied.
@@ -111,16 +111,13 @@ static bool put_jfif_after_soi() {
     return true;
 }
 
-// Everything before the first scan, held until the scan or the file's end: an Adobe segment after
-// the frame still decides how decoders read its colours.
-static bool write_head() {
-    if (leading_dropped && !coded_as_rgb() && !put_jfif_after_soi()) return false;
-    return write_held();
-}
+// Decided at the first scan or the file's end: an Adobe segment after the frame still decides
+// how decoders read its colours.
+static bool finish_head() { return !leading_dropped || coded_as_rgb() || put_jfif_after_soi(); }
 
 static bool copy_rest_of_file(const unsigned char* m, int64_t position) {
     uint32_t tail = uint32_t(source_size - position);
-    if (!write_head() || !write_block(m, 2) || !copy_has_room(tail)) return false;
+    if (!finish_head() || !write_block(m, 2) || !copy_has_room(tail)) return false;
     return read_block(copy_end(), tail) && write_block(copy_end(), tail);
 }
 
@@ -131,17 +128,16 @@ static bool copy_segments(int64_t position) {
         if (!read_marker(&position, m)) return false;
         if (action_for(m[0], m[1]) == copy_to_end) return copy_rest_of_file(m, position);
         if (!read_segment(m, &position, &body_length)) return false;
-        if (is_kept(copy_end(), body_length) && !hold_segment(body_length)) return false;
+        if (is_kept(copy_end(), body_length) && !copy_segment(body_length)) return false;
     }
-    return write_head();
+    return finish_head();
 }
 
 bool filter_jpeg() {
-    if (!start_copy()) return false;
+    start_copy();
     frame_components = 0;
     frame_names_rgb = false;
     adobe_transform = -1;
     int64_t position = 4;
-    bool ok = copy_leading_segment(&position) && copy_segments(position);
-    return end_copy(ok);
+    return copy_leading_segment(&position) && copy_segments(position);
 }

@@ -36,12 +36,12 @@ static bool copy_chunk(int64_t* consumed, bool* last) {
 }
 
 bool filter_png() {
-    if (!start_copy()) return false;
+    start_copy();
     unsigned char* b = work_buffer.data;
     bool ok = read_block(b + 4, 4) && write_block(b, signature_size);
     int64_t consumed = signature_size;
     bool last = false;
     while (ok && !last) ok = copy_chunk(&consumed, &last);
     // A copy without a single chunk is no image, and it would not clean to itself.
-    return end_copy(ok && copy_size > signature_size);
+    return ok && copy_size > signature_size;
 }

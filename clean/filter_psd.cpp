@@ -133,6 +133,7 @@ bool filter_psd() {
     uint32_t kept_total = 0;
     if (!measure(&layout, &kept_total)) return false;
     ensure_work_buffer(source_size);
-    if (!work_buffer.data || !rewind_source() || !start_copy()) return false;
-    return end_copy(write_copy(layout, kept_total));
+    if (!work_buffer.data || !rewind_source()) return false;
+    start_copy();
+    return write_copy(layout, kept_total);
 }

@@ -6,7 +6,6 @@
 int32_t source_size;
 unsigned char head_bytes[4];
 FILE* source_stream;
-FILE* temp_stream;
 int64_t copy_size;
 int32_t target_count;
 int32_t changed_count;

@@ -1,6 +1,5 @@
-// The source and the copy moved a block at a time: each piece of the source summed as it is
-// read, for the record of its replacement; the copy assembled in the WorkBuffer as it is
-// written, so that it is written over the source without being read back.
+// The source read a block at a time, each piece summed as it is read, for the record of its
+// replacement; the copy assembled in the WorkBuffer, whence it goes to the disk whole.
 #include "clean/clean.h"
 
 #include <algorithm>
@@ -8,7 +7,6 @@
 
 static int64_t source_at;                 // where source_stream stands
 static int64_t summed;                    // the source's bytes summed so far, from its start
-static int64_t copy_written;              // the copy's bytes that went to temp_stream
 static unsigned char partial[piece_bytes];  // the start of a piece that the reads so far have not filled
 
 // Whole pieces are summed where they were read, while they are in the cache; only a piece
@@ -44,29 +42,12 @@ bool skip_block(uint32_t n) {
     return true;
 }
 
-bool hold_block(const void* from, uint32_t n) {
+bool write_block(const void* from, uint32_t n) {
     if (!copy_has_room(n)) return false;
     unsigned char* at = copy_end();
     if (from != at) memmove(at, from, n);
     copy_size += n;
     return true;
-}
-
-bool write_held() {
-    size_t n = size_t(copy_size - copy_written);
-    if (n == 0) return true;
-    copy_written = copy_size;
-    return fwrite(copy_end() - n, n, 1, temp_stream) == 1;
-}
-
-bool write_block(const void* from, uint32_t n) { return hold_block(from, n) && write_held(); }
-
-// The copy of the last file is written over: the file's blocks need neither freeing nor finding
-// again. What lies past a shorter copy's end is the caller's to cut.
-bool start_copy() {
-    copy_size = 0;
-    copy_written = 0;
-    return temp_stream && fseek(temp_stream, 0, SEEK_SET) == 0;
 }
 
 static void start_summing() {
@@ -79,9 +60,6 @@ bool rewind_source() {
     start_summing();
     return fseek(source_stream, 0, SEEK_SET) == 0;
 }
-
-// A copy counts only when everything reached the file, buffered bytes included.
-bool end_copy(bool complete) { return complete && fflush(temp_stream) == 0 && ftell(temp_stream) == copy_size; }
 
 // The source's bytes that the filter passed over, summed; false unless the sums now cover
 // exactly source_size bytes.

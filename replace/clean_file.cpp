@@ -49,11 +49,13 @@ static bool open_source_stream() {
 
 // When another program saved the source meanwhile, by a way around the exclusive handle, its
 // newer save wins and the source is neither replaced nor given its old times.
-bool source_replaceable() {
+bool source_unchanged(HANDLE file) {
     uint64_t size = 0, creation = 0, last_write = 0;
-    return source_writable && size_and_times(source_file, &size, &creation, &last_write) &&
-           size == record.old_size && last_write == record.last_write_time;
+    return size_and_times(file, &size, &creation, &last_write) && size == record.old_size &&
+           last_write == record.last_write_time;
 }
+
+bool source_replaceable() { return source_writable && source_unchanged(source_file); }
 
 // The steps of one file while this process holds the temporary file and the source. A source
 // whose replacement waits is no input: its bytes may be half old, half new.
@@ -66,17 +68,22 @@ static void clean_taken_source() {
     source_stream = nullptr;
     if (result == not_recognised) return;
     bool differs = result == complete_copy && copy_size != int64_t(record.old_size);
-    Replacement outcome = differs ? replace_source() : refused;
-    if (outcome == replaced) changed_count++;
-    // A replaced source got its times back with the write; a waiting one gets them when finished.
-    if (outcome == refused && source_replaceable()) put_recorded_times(source_file);
+    // A queued source gets its times back with the write, a waiting one when it is finished.
+    if (!(differs && queue_replacement() == queued) && source_replaceable()) put_recorded_times(source_file);
+}
+
+// The same file named twice in a batch is held by the group already: it goes first.
+static bool take_source_once_more() {
+    if (GetLastError() != ERROR_SHARING_VIOLATION || !holds_sources()) return false;
+    settle_group();
+    return take_source();
 }
 
 // Where no folder takes a temporary file, a source is still recognised and counted, and left as it is.
 void clean_file() {
     if (is_scratch_name(source_path)) return;
     if (!take_temp() && temp_busy) return;
-    if (take_source()) clean_taken_source();
+    if (take_source() || take_source_once_more()) clean_taken_source();
     if (source_file != INVALID_HANDLE_VALUE) CloseHandle(source_file);
     source_file = INVALID_HANDLE_VALUE;
 }

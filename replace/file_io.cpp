@@ -52,4 +52,3 @@ FILE* stream_of(HANDLE file, const char* mode) {
     return stream;
 }
 
-HANDLE handle_of(FILE* stream) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))); }

@@ -5,57 +5,53 @@
 // another memory card in the same drive) waits.
 #include "replace/replace.h"
 
-// The copy, checked in the WorkBuffer, waits for its source: first put with its record into a
-// file of this process's own at the temporary name, so that what moves aside and is cut is
-// never reached through a link.
-static bool wait_aside(int folder) {
-    TempFolder& temp = temp_folders[folder];
-    HANDLE file = scratch_with_copy(temp.path, true);
-    if (file == INVALID_HANDLE_VALUE || !put_over(file, temp.path)) return false;
-    temp.stream = stream_of(file, "wb");
-    if (!temp.stream) return false;
-    keep_waiting(folder);
-    return !temp.kept;
+// One replacement that the temporary file holds, its copy checked in the WorkBuffer: finished,
+// or waiting beside the temporary file; false where the copy could go nowhere.
+static bool finish_unit(const std::wstring& temp) {
+    return finish_source(work_buffer.data) || keep_waiting(temp, work_buffer.data);
 }
 
-// No source is touched before a sound record stands after the copy: a temporary file without
-// one is stale, and so is one whose copy is not the one sealed. Another user's, or one that
-// cannot be read now, may guard a whole image: it is left, and so is its folder, and what it
-// names is no input, for a part-way source taken as input could never be proved again.
+// No source is touched before a sound record stands after its copy, and the records of a group
+// follow one another to the file's end: each is read from there back to the start, until one is
+// stale (torn, wiped, or its copy not the one sealed), before which nothing needs finishing.
+// Another user's record, or one that cannot be read now, may guard a whole image: the file is
+// left, and so is its folder, and what it names is no input, for a part-way source taken as
+// input could never be proved again.
 bool finish_temp(int folder, HANDLE left) {
-    ReadState state = read_temp_record(left);
+    const std::wstring& temp = temp_folders[folder].path;
+    uint64_t end = 0, start = 0;
+    bool leave = !file_size(left, &end);
+    for (; end > 0; end = start) {
+        ReadState state = read_temp_unit(left, end, &start);
+        if (state == file_stale) break;
+        if (record.source.empty()) {  // not read: where it starts is not known
+            leave = true;
+            break;
+        }
+        if (state == file_ours && finish_unit(temp)) continue;
+        leave = true;
+        note_waiting(temp, true);
+    }
     CloseHandle(left);
-    if (state == file_ours && (finish_source() || wait_aside(folder))) return true;
-    if (state == file_stale) return true;
-    if (!record.source.empty()) note_waiting(temp_folders[folder].path, true);
-    return false;
+    return !leave;
 }
 
-// A copy that still has the temporary file's record after it (its move aside was cut short) is
-// put anew under its name, never cut through it.
-static void put_kept_copy_anew(const std::wstring& kept) {
-    HANDLE file = scratch_with_copy(kept, false);
-    if (file != INVALID_HANDLE_VALUE && put_over(file, kept)) CloseHandle(file);
-}
-
-// A torn record prepared a move aside that never came; a copy that is gone, or no longer the
-// one sealed (the user's file now), leaves only the record to go. A record or copy that cannot
-// be read now is left for a later take. What another user's record names is no input here either.
+// A torn record prepared a wait that never came; a copy that is gone, or no longer the one
+// sealed (the user's file now), leaves only the record to go. A record or copy that cannot be
+// read now is left for a later take. What another user's record names is no input here either.
 static void finish_waiting(const std::wstring& folder, const std::wstring& record_path) {
     ReadState state = read_waiting_record(record_path);
     if (state == file_stale) remove_scratch(record_path);
     if (state == file_stale || record.source.empty()) return;
     std::wstring kept = joined(folder, wide(record.kept));
-    uint64_t length = 0;
-    if (state == file_ours) state = read_kept_copy(kept, &length);
+    if (state == file_ours) state = read_kept_copy(kept);
     if (state == file_missing || state == file_stale) remove_scratch(record_path);
     if (state != file_ours) {
         note_waiting(kept, state == file_foreign || state == file_unreadable);
         return;
     }
-    bool finished = finish_source();
+    bool finished = finish_source(work_buffer.data);
     note_waiting(kept, !finished);
-    if (!finished && length != record.copy_length) put_kept_copy_anew(kept);
     if (finished && remove_scratch(kept)) remove_scratch(record_path);
 }
 

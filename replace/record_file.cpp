@@ -1,6 +1,6 @@
-// The record of a replacement on the disk: after the copy in the temporary file, so that one
-// flush puts both on the disk before the source is touched, or in a file of its own while the
-// replacement waits for its source. Sealed with this user's key over the record and the copy's
+// The record of a replacement on the disk: after its copy in the temporary file, where one flush
+// puts the copies and records of a group on the disk before a source is touched, or in a file of
+// its own while the replacement waits for its source. Sealed with this user's key over the record and the copy's
 // bytes: a checksum tells a torn record, only the seal tells whose it is.
 #include "replace/replace.h"
 
@@ -8,12 +8,12 @@ Record record;
 
 // The copy's tag and the seal, each under a nonce of its own. No record is written that cannot
 // be sealed: no start would ever act on it, and its source would stay part-way for good.
-static bool sealed_bytes(std::vector<unsigned char>* bytes) {
+bool seal_record(const unsigned char* copy, std::vector<unsigned char>* bytes) {
     unsigned char nonces[2 * nonce_bytes], seal[tag_bytes];
     if (!random_bytes(nonces, sizeof nonces)) return false;
     memcpy(record.copy_nonce, nonces, nonce_bytes);
     memcpy(record.seal_nonce, nonces + nonce_bytes, nonce_bytes);
-    if (!gmac(work_buffer.data, record.copy_length, record.copy_nonce, record.copy_tag)) return false;
+    if (!gmac(copy, record.copy_length, record.copy_nonce, record.copy_tag)) return false;
     *bytes = record_bytes(record, source_pieces);
     if (!gmac(bytes->data(), sealed_length(bytes->size()), record.seal_nonce, seal)) return false;
     memcpy(record.seal, seal, tag_bytes);
@@ -21,27 +21,18 @@ static bool sealed_bytes(std::vector<unsigned char>* bytes) {
     return true;
 }
 
-// From `at`, the file's end after it; flushed with everything the file holds before.
-static bool write_record(HANDLE file, uint64_t at) {
-    std::vector<unsigned char> bytes;
-    return sealed_bytes(&bytes) && write_at(file, at, bytes.data(), bytes.size()) && cut_at(file, at + bytes.size()) &&
-           FlushFileBuffers(file);
-}
-
-bool append_record(HANDLE file) { return write_record(file, record.copy_length); }
-
-// The record's magic wiped. Not flushed: the next file's flush takes it along, and should a
-// power cut lose it, the next take finds a source that is the copy already, or still the old
-// file, and writes the copy over it.
-void wipe_record(HANDLE file) {
+// The magic of the record that ends at `end` wiped. Not flushed: should a power cut lose it,
+// the next take finds sources that are their copies already, and writes them again.
+void wipe_record(HANDLE file, uint64_t end) {
     static const char wiped[8] = {};
-    write_at(file, record.copy_length + record_size(record) - trailer_bytes, wiped, sizeof wiped);
+    write_at(file, end - trailer_bytes, wiped, sizeof wiped);
 }
 
-bool write_waiting_record(const std::wstring& path) {
+bool write_waiting_record(const std::wstring& path, const unsigned char* copy) {
     HANDLE file = create_scratch(path);
     if (file == INVALID_HANDLE_VALUE) return false;
-    bool written = write_record(file, 0);
+    std::vector<unsigned char> bytes;
+    bool written = seal_record(copy, &bytes) && write_at(file, 0, bytes.data(), bytes.size()) && FlushFileBuffers(file);
     if (!written) delete_held(file);
     CloseHandle(file);
     if (!written) SetLastError(ERROR_WRITE_FAULT);  // not a name taken: no other name is tried
@@ -61,50 +52,58 @@ static ReadState not_opened() {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? file_missing : file_unreadable;
 }
 
-static bool file_size(HANDLE file, uint64_t* size) {
+bool file_size(HANDLE file, uint64_t* size) {
     LARGE_INTEGER length;
     if (!GetFileSizeEx(file, &length)) return false;
     *size = uint64_t(length.QuadPart);
     return true;
 }
 
-// The record that ends a file of `size` bytes, into record and source_pieces: stale when none
-// stands whole there, foreign when this user's key did not seal it, unreadable while no seal
-// can be computed. `before` is what the file
-// holds ahead of the record: the copy in the temporary file, nothing in a waiting record's.
-static ReadState read_record_at_end(HANDLE file, uint64_t size, bool copy_before) {
+// The record that ends at `end`, into record and source_pieces: stale when none stands whole
+// there, foreign when this user's key did not seal it, unreadable while no seal can be computed.
+// In the temporary file its copy stands before it, and *start tells where; a waiting record's
+// file holds the record alone.
+static ReadState read_record_at_end(HANDLE file, uint64_t end, uint64_t* start) {
     unsigned char trailer[trailer_bytes];
-    if (size < trailer_bytes) return file_stale;
-    if (!read_at(file, size - trailer_bytes, trailer, trailer_bytes)) return file_unreadable;
+    if (end < trailer_bytes) return file_stale;
+    if (!read_at(file, end - trailer_bytes, trailer, trailer_bytes)) return file_unreadable;
     uint64_t length = record_length(trailer);
-    if (length == 0 || length > size) return file_stale;
+    if (length == 0 || length > end) return file_stale;
     std::vector<unsigned char> bytes(length);
-    if (!read_at(file, size - length, bytes.data(), length)) return file_unreadable;
+    if (!read_at(file, end - length, bytes.data(), length)) return file_unreadable;
     if (!read_record_bytes(bytes.data(), bytes.size(), &record, &source_pieces)) return file_stale;
-    if (size != (copy_before ? record.copy_length : 0) + length || record.kept.empty() == !copy_before)
+    bool in_temp = start != nullptr;
+    if ((in_temp ? end - length < record.copy_length : end != length) || record.kept.empty() != in_temp)
         return file_stale;
+    if (in_temp) *start = end - length - record.copy_length;
     unsigned char seal[tag_bytes];
     if (!gmac(bytes.data(), sealed_length(bytes.size()), record.seal_nonce, seal)) return file_unreadable;
     return same_tag(seal, record.seal) ? file_ours : file_foreign;
 }
 
-// The copy from the file's start into the WorkBuffer: unreadable when there is no memory for
-// it or no tag can be computed now, stale only when its bytes are not those the record sealed.
-static ReadState read_copy(HANDLE file) {
-    ensure_work_buffer(int32_t(record.copy_length));
-    if (!work_buffer.data) return file_unreadable;
-    if (!read_at(file, 0, work_buffer.data, record.copy_length)) return file_unreadable;
+// The copy of record at `at` into `to`: unreadable when it cannot be read or no tag can be
+// computed now, stale only when its bytes are not those the record sealed.
+static ReadState read_copy(HANDLE file, uint64_t at, unsigned char* to) {
+    if (!read_at(file, at, to, record.copy_length)) return file_unreadable;
     unsigned char tag[tag_bytes];
-    if (!gmac(work_buffer.data, record.copy_length, record.copy_nonce, tag)) return file_unreadable;
+    if (!gmac(to, record.copy_length, record.copy_nonce, tag)) return file_unreadable;
     return same_tag(tag, record.copy_tag) ? file_ours : file_stale;
 }
 
-ReadState read_temp_record(HANDLE file) {
+static ReadState read_copy_to_work_buffer(HANDLE file, uint64_t at) {
+    ensure_work_buffer(int32_t(record.copy_length));
+    return work_buffer.data ? read_copy(file, at, work_buffer.data) : file_unreadable;
+}
+
+ReadState read_unit_copy(HANDLE file, uint64_t at, std::vector<unsigned char>* copy) {
+    copy->resize(size_t(record.copy_length));
+    return read_copy(file, at, copy->data());
+}
+
+ReadState read_temp_unit(HANDLE file, uint64_t end, uint64_t* start) {
     record.source.clear();
-    uint64_t size = 0;
-    if (!file_size(file, &size)) return file_unreadable;
-    ReadState state = read_record_at_end(file, size, true);
-    return state == file_ours ? read_copy(file) : state;
+    ReadState state = read_record_at_end(file, end, start);
+    return state == file_ours ? read_copy_to_work_buffer(file, *start) : state;
 }
 
 ReadState read_waiting_record(const std::wstring& path) {
@@ -112,21 +111,17 @@ ReadState read_waiting_record(const std::wstring& path) {
     HANDLE file = open_for_reading(path);
     if (file == INVALID_HANDLE_VALUE) return not_opened();
     uint64_t size = 0;
-    ReadState state = file_size(file, &size) ? read_record_at_end(file, size, false) : file_unreadable;
+    ReadState state = file_size(file, &size) ? read_record_at_end(file, size, nullptr) : file_unreadable;
     CloseHandle(file);
     return state;
 }
 
-// The copy alone, or still with the temporary file's record after it when the move aside was
-// cut short before the record was cut off.
-ReadState read_kept_copy(const std::wstring& path, uint64_t* length) {
+ReadState read_kept_copy(const std::wstring& path) {
     HANDLE file = open_for_reading(path);
     if (file == INVALID_HANDLE_VALUE) return not_opened();
-    *length = 0;
-    ReadState state = file_size(file, length) ? file_stale : file_unreadable;
-    uint64_t temp_record = record_size(record) - 2 * record.kept.size();
-    if (state == file_stale && (*length == record.copy_length || *length == record.copy_length + temp_record))
-        state = read_copy(file);
+    uint64_t length = 0;
+    ReadState state = file_size(file, &length) ? file_stale : file_unreadable;
+    if (state == file_stale && length == record.copy_length) state = read_copy_to_work_buffer(file, 0);
     CloseHandle(file);
     return state;
 }

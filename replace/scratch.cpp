@@ -75,11 +75,10 @@ bool put_over(HANDLE file, const std::wstring& path) {
     return false;
 }
 
-HANDLE scratch_with_copy(const std::wstring& beside, bool with_record) {
+HANDLE scratch_with_copy(const std::wstring& beside, const unsigned char* copy) {
     HANDLE file = new_scratch_beside(beside);
     if (file == INVALID_HANDLE_VALUE) return file;
-    bool written = write_at(file, 0, work_buffer.data, record.copy_length) &&
-                   (with_record ? append_record(file) : FlushFileBuffers(file));
+    bool written = write_at(file, 0, copy, record.copy_length) && FlushFileBuffers(file);
     if (written) return file;
     drop_scratch(file);
     return INVALID_HANDLE_VALUE;

@@ -12,10 +12,10 @@ int temp_in_use;
 static const wchar_t temp_name[] = L"xtmp_7x91x4vnq.xxxx";
 
 void use_temp_folders(const std::wstring& program_folder, const std::wstring& user_folder) {
+    end_batch();
     const std::wstring* folders[2] = {&program_folder, &user_folder};
     for (int i = 0; i < 2; i++) {
         TempFolder& folder = temp_folders[i];
-        if (folder.stream && !folder.kept) drop_temp(i);
         std::wstring full = extended_path(*folders[i]);
         folder.path = full.empty() ? full : joined(full, temp_name);
         folder.blocked = false;
@@ -25,13 +25,11 @@ void use_temp_folders(const std::wstring& program_folder, const std::wstring& us
 
 static bool usable(int folder) { return !temp_folders[folder].path.empty() && !temp_folders[folder].blocked; }
 
-bool drop_temp(int folder) {
+static void drop_temp(int folder) {
     TempFolder& temp = temp_folders[folder];
-    bool dropped = delete_held(handle_of(temp.stream));
-    if (temp_stream == temp.stream) temp_stream = nullptr;
-    fclose(temp.stream);
-    temp.stream = nullptr;
-    return dropped;
+    delete_held(temp.file);
+    CloseHandle(temp.file);
+    temp.file = nullptr;
 }
 
 // Another process has it: busy. So is a file whose deletion another run has set going, until
@@ -47,8 +45,8 @@ static Take not_opened(const std::wstring& path) {
 }
 
 static Take hold(int folder, HANDLE file) {
-    temp_folders[folder].stream = stream_of(file, "wb");
-    return temp_folders[folder].stream ? taken : passed_over;
+    temp_folders[folder].file = file;
+    return taken;
 }
 
 // The user's own folder for it is made on first need, private as the key beside it; the
@@ -96,21 +94,15 @@ static Take take_folder(int folder) {
     return take;
 }
 
+bool holds_temp() { return temp_folders[temp_in_use].file && !temp_folders[temp_in_use].kept; }
+
 bool take_temp() {
     temp_busy = false;
-    temp_stream = nullptr;
     for (int tries = 0; tries < 2; tries++, temp_in_use = 1 - temp_in_use) {
-        TempFolder& temp = temp_folders[temp_in_use];
-        if (temp.stream && !temp.kept) {
-            temp_stream = temp.stream;
-            return true;
-        }
+        if (holds_temp()) return true;
         if (!usable(temp_in_use)) continue;
         Take take = take_folder(temp_in_use);
-        if (take == taken) {
-            temp_stream = temp.stream;
-            return true;
-        }
+        if (take == taken) return true;
         if (take == busy) {
             temp_busy = true;
             return false;
@@ -123,10 +115,12 @@ void pass_over_temp_folder() {
     if (usable(1 - temp_in_use)) temp_in_use = 1 - temp_in_use;
 }
 
+// What is queued is committed first, and every flush settled.
 void end_batch() {
+    settle_group();
+    stop_flushing();
     for (int folder = 0; folder < 2; folder++)
-        if (temp_folders[folder].stream && !temp_folders[folder].kept) drop_temp(folder);
-    temp_stream = nullptr;
+        if (temp_folders[folder].file && !temp_folders[folder].kept) drop_temp(folder);
     temp_in_use = usable(0) ? 0 : 1;
     temp_busy = false;
 }
@@ -143,7 +137,7 @@ static bool has_leftovers(const std::wstring& temp) {
 
 void finish_pending_if_free() {
     for (int folder = 0; folder < 2; folder++)
-        if (usable(folder) && !temp_folders[folder].stream && has_leftovers(temp_folders[folder].path))
+        if (usable(folder) && !temp_folders[folder].file && has_leftovers(temp_folders[folder].path))
             take_folder(folder);
     end_batch();
 }

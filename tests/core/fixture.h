@@ -48,7 +48,6 @@ Bytes psd_file(const Bytes& colour_data, const Bytes& section, const Bytes& rest
 struct Reduced {
     Reduction result;
     Bytes copy;
-    size_t temp_written;  // bytes that the filter wrote to the temporary stream
 };
 
 // Writes `source` to a scratch file and runs the recognition and filter on it the way

@@ -215,13 +215,11 @@ static int seek_face(void* cookie, off64_t* offset, int whence) {
 static Reduction reduce_changed_between_passes(const Bytes& first, const Bytes& second) {
     TwoFaces faces{first, second, 0, false};
     source_stream = fopencookie(&faces, "rb", {read_face, nullptr, seek_face, nullptr});
-    temp_stream = tmpfile();
     source_size = int32_t(first.size());
     if (work_buffer.capacity < min_work_buffer) allocate_work_buffer(min_work_buffer);
     Reduction result = reduce_source();
     fclose(source_stream);
-    fclose(temp_stream);
-    source_stream = temp_stream = nullptr;
+    source_stream = nullptr;
     EXPECT_TRUE(faces.rewound);
     return result;
 }

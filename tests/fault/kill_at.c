@@ -15,6 +15,7 @@
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -25,8 +26,10 @@
 
 static const char temp_name[] = "/xtmp_7x91x4vnq.xxxx";
 static const char waiting_name[] = "/xtmp_7x91x4vnq.p";
-static long events;  // events of the asked kinds so far
-static int inside;   // the preload's own calls are not events
+// brinq.exe flushes its sources on several threads: the events are counted one at a time.
+static pthread_mutex_t counting = PTHREAD_MUTEX_INITIALIZER;
+static long events;           // events of the asked kinds so far
+static __thread int inside;   // the preload's own calls are not events
 
 static int ends_with(const char* text, const char* end) {
     size_t n = strlen(text), m = strlen(end);
@@ -82,13 +85,15 @@ static const char* file_of_fd(int fd) {
 static int is_the_one(const char* kind, const char* file, size_t bytes) {
     if (inside || !kind || !file || !asked(kind)) return 0;
     inside = 1;
-    events++;
+    pthread_mutex_lock(&counting);
+    long event = ++events;
     const char* note = getenv("KILL_NOTE");
     FILE* f = note ? fopen(note, "a") : NULL;
-    if (f) fprintf(f, "%ld %s %zu %d %s\n", events, kind, bytes, getpid(), file), fclose(f);
+    if (f) fprintf(f, "%ld %s %zu %d %s\n", event, kind, bytes, getpid(), file), fclose(f);
+    pthread_mutex_unlock(&counting);
     inside = 0;
     const char* at = getenv("KILL_AT");
-    return at && atol(at) == events;
+    return at && atol(at) == event;
 }
 
 static void die(void) { kill(getpid(), SIGKILL); }
@@ -136,7 +141,7 @@ ssize_t pwrite64(int fd, const void* data, size_t n, off_t at) { return pwrite(f
 
 // A flush, or the times put back on a source: killed before or after it.
 static void at_event(const char* kind, int fd, int done) {
-    static int one;  // decided before the event, acted on after it when asked so
+    static __thread int one;  // decided before the event, acted on after it when asked so
     const char* file = file_of_fd(fd);
     if (!file || (strcmp(kind, "times") == 0 && strcmp(file, "source") != 0)) return;
     if (!done) one = is_the_one(kind, file, 0);

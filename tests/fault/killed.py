@@ -170,6 +170,36 @@ def steps(exe, reduce_tool, rng):
     return pictures, expected
 
 
+def group_cut_anywhere(exe, reduce_tool, rng):
+    """A group of small files, whose copies and records share one flush of the temporary file,
+    killed at each of its events, before, in the middle of and after it: every source ends as it
+    was or as its copy once the next start has finished what the cut left, and a later run
+    cleans the rest and leaves nothing."""
+    pictures = {"a.png": png_dropped(rng, 30000), "b.jpg": jpeg_exif_first(rng, 40000),
+                "c.png": png_dropped(rng, 20000), "d.png": png_plain(rng, 20000)}
+    expected = hostile.expected_results(reduce_tool, WORK, pictures)
+    events = count_events(exe, pictures, files=True)
+    print(f"== a group of {len(pictures)} files: events {'  '.join(events)}")
+    last_source_flush = max(i for i, e in enumerate(events) if e == "flush source")
+    check("the group on the disk before any source, every source on the disk before its records go",
+          events.index("flush temp") < events.index("source source") and last_source_flush < len(events) - 1 and
+          events[-1] == "temp temp")
+    damaged = []
+    for at, event in enumerate(events, 1):
+        for how in ("before", "half", "after") if event.split()[0] in ("temp", "source") else ("before", "after"):
+            bin_folder = fresh_bin("bin", exe)
+            put_sources(SOURCES, pictures)
+            run(os.path.join(bin_folder, "brinq.exe"), [SOURCES], kill=(KINDS, at, how))
+            start_again(bin_folder)
+            whole = all(read(os.path.join(SOURCES, n)) in (pictures[n], expected[n]) for n in pictures)
+            start_again(bin_folder, SOURCES)
+            if not whole or leftovers(bin_folder) or any(read(os.path.join(SOURCES, n)) != expected[n] or
+                                                         not dated(os.path.join(SOURCES, n)) for n in pictures):
+                damaged.append(f"{at} {event} {how}")
+    check(f"killed at each event: every source whole, then cleaned, nothing left{': ' if damaged else ''}"
+          f"{', '.join(damaged)}", not damaged)
+
+
 def copy_fails_its_check(exe, pictures, expected):
     name = "shrink.png"
     kinds = count_events(exe, {name: pictures[name]})
@@ -415,13 +445,14 @@ def main():
     SOURCES = os.path.join(WORK, "sources")
     PRELOAD = os.path.join(WORK, "kill_at.so")
     here = os.path.dirname(os.path.abspath(__file__))
-    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", PRELOAD, os.path.join(here, "kill_at.c"), "-ldl"],
+    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", PRELOAD, os.path.join(here, "kill_at.c"), "-ldl", "-pthread"],
                    check=True)
     HOLD_FILE = os.path.join(WORK, "hold_file.exe")
     subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-o", HOLD_FILE, os.path.join(here, "hold_file.c")], check=True)
     rng = random.Random(args.seed)
     if args.only != "campaign":
         pictures, expected = steps(args.exe, args.reduce, rng)
+        group_cut_anywhere(args.exe, args.reduce, rng)
         copy_fails_its_check(args.exe, pictures, expected)
         source_changed_or_gone(args.exe, pictures, expected)
         only_whole_image(args.exe, pictures, expected)

@@ -27,8 +27,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; i++) {
         std::vector<unsigned char> source = read_all(argv[i]);
         source_stream = fopen(argv[i], "rb");
-        temp_stream = tmpfile();
-        if (!source_stream || !temp_stream) return 1;
+        if (!source_stream) return 1;
         source_size = int32_t(source.size());
         if (work_buffer.capacity < min_work_buffer) allocate_work_buffer(min_work_buffer);
         Reduction result = reduce_source();
@@ -36,7 +35,6 @@ int main(int argc, char** argv) {
         std::vector<unsigned char> expected =
             replaced ? std::vector<unsigned char>(work_buffer.data, work_buffer.data + copy_size) : source;
         fclose(source_stream);
-        fclose(temp_stream);
         if (!write_all(std::string(argv[i]) + ".expected", expected)) return 1;
     }
     release_work_buffer();

@@ -48,7 +48,7 @@ protected:
     // the copy and its record, sealed with the key of key_folder, at the temporary path.
     fs::path interrupted() {
         fs::path path = source(half_written);
-        write_interrupted(temp_file(), path, old_bytes, copy_bytes);
+        write_file(temp_file(), interrupted_unit(path, old_bytes, copy_bytes));
         return path;
     }
     fs::path folder, other;  // the temporary file's folder, and one for the rest: the other folder, the key
@@ -245,11 +245,69 @@ TEST_F(CleanFile, AReplacementThatCannotBeFinishedWaitsUntilItCan) {
     }
 }
 
+// A group's records follow one another in the temporary file, each source as a cut left it:
+// part-way, untouched, the copy already. Each is finished by its own proof; one whose source is
+// held meanwhile waits with its own copy and record, and the others are finished all the same.
+TEST_F(CleanFile, EveryRecordOfAGroupIsFinishedByItsOwnProof) {
+    for (bool held : {false, true}) {
+        std::vector<fs::path> paths = {source(half_written, "a.png"), source(old_bytes, "b.png"), source(copy_bytes, "c.png")};
+        Bytes units;
+        for (const fs::path& path : paths) units = units + interrupted_unit(path, old_bytes, copy_bytes);
+        write_file(temp_file(), units);
+        HANDLE holder = held ? CreateFileW(paths[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
+                             : INVALID_HANDLE_VALUE;
+        finish_pending_if_free();
+        CloseHandle(holder);
+        for (const fs::path& path : paths)
+            EXPECT_EQ(read_file(path), held && path == paths[1] ? old_bytes : copy_bytes) << held << path.filename();
+        EXPECT_EQ(fs::exists(folder / "b (1).png"), held);
+        EXPECT_FALSE(temp_left());
+        finish_pending_if_free();
+        EXPECT_EQ(read_file(paths[1]), copy_bytes);
+        EXPECT_TRUE(date_kept(paths[1]));
+        EXPECT_FALSE(fs::exists(folder / "b (1).png") || fs::exists(folder / "xtmp_7x91x4vnq.p001"));
+    }
+}
+
+// Flushes of b.png that fail, so many times.
+static LONG flush_failures_left;
+
+static BOOL WINAPI failing_flush(HANDLE file) {
+    if (wcsstr(flushed_name(file).c_str(), L"\\b.png") && InterlockedDecrement(&flush_failures_left) >= 0) return FALSE;
+    return real_flush(file);
+}
+
+// A source whose flush fails is written once more from the copy in the temporary file and
+// flushed; one that fails again waits with its copy beside the program, while the rest of its
+// group is replaced.
+TEST_F(CleanFile, ASourceWhoseFlushFailsIsWrittenAgainOrWaits) {
+    hook_flushes(failing_flush);
+    for (LONG failures : {1, 1000}) {
+        fs::path a = source(png_with_phys(), "a.png"), b = source(png_with_phys(), "b.png");
+        flush_failures_left = failures;
+        changed_count = 0;
+        for (const fs::path& path : {a, b}) {
+            source_path = extended_path(path.wstring());
+            clean_file();
+        }
+        end_batch();
+        EXPECT_EQ(read_file(a), png_without_phys());
+        EXPECT_EQ(changed_count, failures == 1 ? 2 : 1);
+        EXPECT_EQ(read_file(folder / "b (1).png").empty(), failures == 1);
+        EXPECT_TRUE(fs::exists(folder / "xtmp_7x91x4vnq.p001") == (failures > 1) && !temp_left());
+        flush_failures_left = 0;
+        finish_pending_if_free();
+        EXPECT_EQ(read_file(b), png_without_phys()) << failures;
+        EXPECT_FALSE(fs::exists(folder / "b (1).png"));
+    }
+    hook_flushes(real_flush);
+}
+
 // A source whose path passes the old limit of 259 characters waits under its own name too.
 TEST_F(CleanFile, ADeepSourceWaitsUnderItsOwnName) {
     fs::path path = deep_folders(other)[1] / "image.png";
     write_file(path, half_written);
-    write_interrupted(temp_file(), path, old_bytes, copy_bytes);
+    write_file(temp_file(), interrupted_unit(path, old_bytes, copy_bytes));
     HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     finish_pending_if_free();
     EXPECT_EQ(read_file(folder / "image (1).png"), copy_bytes);

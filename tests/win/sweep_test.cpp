@@ -30,10 +30,11 @@ protected:
         return folder / name;
     }
     bool cleaned(const std::string& name) { return read_file(folder / name) == png_without_phys(); }
-    // The files in the order the sweep handed them to clean_file.
+    // The files in the order the sweep handed them to clean_file, once the batch has ended.
     std::vector<std::string> sweep() {
         folder_path = extended_path(folder.wstring());
         sweep_folder();
+        close_batch();
         return cleaned_order();
     }
     fs::path folder;
@@ -113,6 +114,7 @@ TEST_F(Sweep, CleansFilesWhosePathsPassTheOldLimitUnderTheirFullNames) {
         write_dated(deep / name, png_with_phys());
         folder_path = extended_path(deep.wstring());
         sweep_folder();
+        close_batch();
         EXPECT_EQ(cleaned_order().back(), name);
         EXPECT_EQ(read_file(deep / name), png_without_phys()) << deep.wstring().size();
         EXPECT_TRUE(date_kept(deep / name));

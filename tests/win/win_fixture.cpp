@@ -119,7 +119,7 @@ void use_key_folder(const fs::path& folder) {
 
 static uint64_t ticks(FILETIME time) { return (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
-void write_interrupted(const fs::path& temp, const fs::path& path, const Bytes& source, const Bytes& copy) {
+Bytes interrupted_unit(const fs::path& path, const Bytes& source, const Bytes& copy) {
     std::vector<uint64_t> pieces;
     record = record_of(source, copy, &pieces);
     std::wstring full = extended_path(path.wstring());
@@ -129,10 +129,9 @@ void write_interrupted(const fs::path& temp, const fs::path& path, const Bytes& 
     source_pieces = pieces;
     ensure_work_buffer(int32_t(copy.size()));
     memcpy(work_buffer.data, copy.data(), copy.size());
-    write_file(temp, copy);
-    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_TRUE(append_record(file));
-    CloseHandle(file);
+    Bytes sealed;
+    EXPECT_TRUE(seal_record(work_buffer.data, &sealed));
+    return copy + sealed;
 }
 
 // BRINQ_EXE is the build's Linux path; Wine sees the Linux root as drive Z:.
@@ -243,6 +242,20 @@ std::string utf8(const std::wstring& text) {
     bytes.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), bytes.data(),
                                             int(bytes.size()), nullptr, nullptr)));
     return bytes;
+}
+
+extern "C" void* __imp_FlushFileBuffers;
+static void* system_flush = __imp_FlushFileBuffers;
+
+void hook_flushes(BOOL(WINAPI* flush)(HANDLE)) { __imp_FlushFileBuffers = reinterpret_cast<void*>(flush); }
+
+BOOL WINAPI real_flush(HANDLE file) { return reinterpret_cast<decltype(&FlushFileBuffers)>(system_flush)(file); }
+
+std::wstring flushed_name(HANDLE file) {
+    unsigned char info[sizeof(FILE_NAME_INFO) + MAX_PATH * sizeof(wchar_t)] = {};
+    auto* name = reinterpret_cast<FILE_NAME_INFO*>(info);
+    if (!GetFileInformationByHandleEx(file, FileNameInfo, name, sizeof info - sizeof(wchar_t))) return L"";
+    return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
 }
 
 static HANDLE held_lock;    // the test's handle of the temporary folder's mutex; kept open until let go

@@ -45,11 +45,11 @@ std::filesystem::path plain(const std::wstring& path);
 void clean(const std::filesystem::path& path);
 // Points the key at `folder` (a user's profile of the test's own), forgetting the one held.
 void use_key_folder(const std::filesystem::path& folder);
-// What a replacement of `source` by `copy` that a kill cut short leaves in `temp`: the copy and
-// its record, sealed with the key of key_folder, the source's times recorded as 2001 and 2002.
-// The file at `path` is the caller's to make.
-void write_interrupted(const std::filesystem::path& temp, const std::filesystem::path& path, const Bytes& source,
-                       const Bytes& copy);
+// What a replacement of `source` at `path` by `copy` that a kill cut short leaves in the
+// temporary file: the copy and its record, sealed with the key of key_folder, the source's times
+// recorded as 2001 and 2002. A group's follow one another. The file at `path` is the caller's
+// to make.
+Bytes interrupted_unit(const std::filesystem::path& path, const Bytes& source, const Bytes& copy);
 
 // The brinq.exe that the build made.
 std::filesystem::path built_brinq();
@@ -85,6 +85,12 @@ std::string utf8(const std::wstring& text);
 // A record laid out as on the disk and sealed with the key of key_folder, over `copy`'s bytes:
 // what this user's program would seal, whatever it holds.
 Bytes sealed_record(Record record, const std::vector<uint64_t>& pieces, const Bytes& copy);
+
+// The program's flushes, through its own binding of FlushFileBuffers, go to `flush` until it is
+// hooked back to real_flush, the system's; flushed_name tells the file a handle has open.
+void hook_flushes(BOOL(WINAPI* flush)(HANDLE));
+BOOL WINAPI real_flush(HANDLE file);
+std::wstring flushed_name(HANDLE file);
 
 // Takes the first temporary folder's mutex on a thread of its own and keeps it, as this user's
 // brinq.exe busy with a file would, or, given another `owner`, as another account that made it

@@ -318,6 +318,30 @@ TEST_F(Window, AStopRequestedBeforeADropEndsItAfterItsFirstFile) {
     EXPECT_EQ(abort_requested, 0);
 }
 
+// Flushes that take 400 ms, as a memory card's might.
+static BOOL WINAPI slow_flush(HANDLE file) {
+    Sleep(400);
+    return real_flush(file);
+}
+
+// A stop while the sources of a group flush (a large copy ends its group at once): the window
+// answers meanwhile, the batch ends once they are on the disk, and no file after the stop is
+// touched.
+TEST_F(Window, AStopDuringAGroupsFlushesEndsTheBatchOnceTheyAreOnTheDisk) {
+    Bytes large = png_with_phys() + noise(5000000, 8);
+    std::string big = image("big.png", large), b = image("b.png"), c = image("c.png");
+    bool answered = false;
+    at_message(1, [] { click(quit_point); });
+    at_message(2, [&answered] { answered = true; });
+    hook_flushes(slow_flush);
+    drop({big, b, c});
+    hook_flushes(real_flush);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(read_file(big), reduced_copy(large));
+    EXPECT_FALSE(cleaned("b.png") || cleaned("c.png"));
+    EXPECT_TRUE(result_shows(expected_result(1, 1)));
+}
+
 TEST_F(Window, AStopRequestedBeforeADroppedFolderIsClearedByItsSweep) {
     image("photos/a.png");
     image("photos/b.png");

@@ -21,6 +21,7 @@ if [ -z "${BENCH_EXE:-}" ]; then
 fi
 mkdir -p build/bench
 x86_64-w64-mingw32-g++-posix -O2 -static -mwindows -Wall -Wextra -o build/bench/floor.exe bench/floor.cpp -lwinmm
+cc -O2 -shared -fPIC -Wall -Wextra -o build/bench/slowflush.so bench/slowflush.c
 
 source scripts/wine-env.sh
 # A prefix of the bench's own: stopping it at the end stops no one else's tests.

@@ -391,8 +391,8 @@ def latency_ratios(seconds, flushes, changed):
     """Each latency set's and wait's ratios (LATENCY_RATIOS), then each brinq.exe's flushes per
     file it replaced over all its latency runs."""
     runs = [(prefix, infix) for infix, _, _, _ in LATENCY_SETS for prefix, _, _ in WAITS]
-    keys = [median_and_range(prefix + infix + "_" + name, own_ratios(seconds, latency_key(prefix, infix, tool),
-                                                                     latency_key(prefix, infix, base)))
+    keys = [median_and_range(latency_key(prefix, infix, name), own_ratios(seconds, latency_key(prefix, infix, tool),
+                                                                          latency_key(prefix, infix, base)))
             for prefix, infix in runs for name, tool, base in LATENCY_RATIOS]
     for name, tool in FLUSHES_PER_FILE:
         per_file = [f / c for prefix, infix in runs for f, c in zip(flushes[latency_key(prefix, infix, tool)],

@@ -1,9 +1,13 @@
 """Times brinq.exe against cp -r, the floor (bench/floor.cpp) plain, flushed and lean, jhead -purejpg
 and exiftool on the corpus and on its part of small JPEGs, every tool on the whole of each part it
-is compared on; with --profile, where brinq.exe's time on the JPEG part goes beyond the floor. Expects
-Wine's prefix to be warm and floor.exe built (bench/run.sh does both). A benchmark: it measures
-and prints, asserts nothing. BENCH_EXE names the brinq.exe to time (build/windows/brinq.exe by
-default); BENCH_BEFORE_EXE another one, timed beside it as "brinq.exe (before)"."""
+is compared on; then brinq.exe and the plain and lean floors on a disk whose flushes take time;
+with --profile, where brinq.exe's time on the JPEG part goes beyond the floor. Expects Wine's
+prefix to be warm and floor.exe and slowflush.so built (bench/run.sh does all three). A
+benchmark: it measures and prints, asserts nothing. BENCH_EXE names the brinq.exe to time
+(build/windows/brinq.exe by default); BENCH_BEFORE_EXE another one, timed beside it as "brinq.exe
+(before)"; BENCH_FLUSH_ONLY=1 runs only the part whose flushes take time."""
+import collections
+import filecmp
 import os
 import shutil
 import statistics
@@ -27,9 +31,16 @@ CORPUS = os.path.join(SCRATCH, "corpus")
 WORK = os.path.join(SCRATCH, "work")
 PARTS = ("jpeg", "png", "psd")  # the large files: "the corpus" in the tables
 SMALL = "small"  # 2,000 JPEGs of about 20 KB
+MIXED = "mixed"  # 500 JPEGs of 19 to 55 KB, every fifth already clean
 ROUNDS = int(os.environ.get("BENCH_ROUNDS", "9"))
 # exiftool takes the whole of every part, in fewer rounds (spread over the run): it is slow.
 EXIFTOOL_ROUNDS = min(ROUNDS, int(os.environ.get("BENCH_EXIFTOOL_ROUNDS", "3")))
+FLUSH_ONLY = os.environ.get("BENCH_FLUSH_ONLY") == "1"
+FLUSH_ROUNDS = min(ROUNDS, int(os.environ.get("BENCH_FLUSH_ROUNDS", "3")))
+# Preloaded into the wine command of the runs whose flushes take time: each fsync and fdatasync
+# waits first, and is counted.
+SLOWFLUSH = os.path.join(SCRATCH, "slowflush.so")
+FLUSH_COUNTS = os.path.join(SCRATCH, "flushes")
 # What runs back to back on each part: its name in the tables, program and switches. The flushed
 # floor is the honest comparison for a program that flushes its copy and its source to disk; the
 # lean one the least such a program can do.
@@ -42,6 +53,24 @@ if BEFORE_BUILT:
 OWN_RATIOS = [("brinq_vs_floor_flushed", "brinq", "flushed", True), ("brinq_vs_floor_lean", "brinq", "lean", True)]
 if BEFORE_BUILT:
     OWN_RATIOS += [("before_vs_floor_lean", "before", "lean", True), ("brinq_vs_before", "brinq", "before", False)]
+# The runs whose flushes take as long as a real disk's (this machine's answers in 0.1-0.2 ms):
+# 2 ms stands for a consumer SSD, 20 ms for a USB stick or a memory card. Each: its keys' infix,
+# the part and how many of its files (the first by name, all if None), the wait before each flush
+# in microseconds.
+LATENCY_SETS = [("2ms_small", MIXED, 500, 2000), ("2ms", "jpeg", None, 2000), ("20ms_small", MIXED, 200, 20000)]
+# The waits overlap, as on a drive that queues flushes (NVMe), or take turns, as on one that does
+# one at a time (SATA, memory cards): so that overlapping flushes is never the only way a figure
+# is met. Each: its keys' prefix, FLUSH_SERIAL, its name in the table.
+WAITS = [("flush", "0", "overlapping"), ("serial", "1", "one by one")]
+LATENCY_TOOLS = ["floor", "lean", "brinq"] + (["before"] if BEFORE_BUILT else [])
+# Each latency set's and wait's ratios, as the median of the rounds' own with their range.
+LATENCY_RATIOS = [("brinq_vs_floor", "brinq", "floor"), ("brinq_vs_floor_lean", "brinq", "lean")]
+if BEFORE_BUILT:
+    LATENCY_RATIOS += [("before_vs_floor", "before", "floor"), ("before_vs_floor_lean", "before", "lean"),
+                       ("brinq_vs_before", "brinq", "before")]
+# The brinq.exe builds' flushes over the files each replaced, in every latency run.
+FLUSHES_PER_FILE = [("flushes_per_replaced_file", "brinq")] + (
+    [("before_flushes_per_replaced_file", "before")] if BEFORE_BUILT else [])
 
 
 def windows_path(path):
@@ -56,9 +85,9 @@ def size_of(paths):
     return sum(os.path.getsize(p) for p in paths)
 
 
-def quiet(command):
+def quiet(command, env=None):
     subprocess.run(command, check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
+                   stderr=subprocess.DEVNULL, env=env)
 
 
 def fresh_copy(paths_by_part):
@@ -71,9 +100,9 @@ def fresh_copy(paths_by_part):
     os.sync()
 
 
-def timed(command):
+def timed(command, env=None):
     start = time.perf_counter()
-    quiet(command)
+    quiet(command, env)
     return time.perf_counter() - start
 
 
@@ -100,9 +129,9 @@ def ensure_corpus():
     print("corpus: built in %.0f s" % (time.perf_counter() - start))
 
 
-def wine_runs(exe, folders, switches=()):
+def wine_runs(exe, folders, switches=(), env=None):
     """One run per folder, so that each part has its own time."""
-    return {part: timed(["wine", exe] + list(switches) + [windows_path(os.path.join(WORK, part))])
+    return {part: timed(["wine", exe] + list(switches) + [windows_path(os.path.join(WORK, part))], env)
             for part in folders}
 
 
@@ -122,13 +151,17 @@ def exiftool_round(r):
     return r * EXIFTOOL_ROUNDS % ROUNDS < EXIFTOOL_ROUNDS
 
 
+def in_turn(r, tools):
+    """Round r's order: each tool goes first in turn."""
+    return tools[r % len(tools):] + tools[:r % len(tools)]
+
+
 def back_to_back(r, part, paths, times):
     """brinq.exe and the floors on the same part in the same minute, so that the machine's drift
     (large on a shared virtual machine) meets them alike; they take turns going first. Returns the
     bytes each brinq.exe removed."""
     removed = {}
-    tools = list(BACK_TO_BACK)
-    for tool in tools[r % len(tools):] + tools[:r % len(tools)]:
+    for tool in in_turn(r, list(BACK_TO_BACK)):
         fresh_copy({part: paths})
         _, exe, switches = BACK_TO_BACK[tool]
         times[tool + "_" + part].append(wine_runs(exe, [part], switches)[part])
@@ -153,6 +186,14 @@ def main():
     fresh_copy({"jpeg": everything["jpeg"][:1]})
     for exe in dict.fromkeys(exe for _, exe, _ in BACK_TO_BACK.values()):
         wine_runs(exe, ["jpeg"])
+    last_line = [] if FLUSH_ONLY else [whole_run(everything, small, largest)]
+    last_line.append(latency_run())
+    shutil.rmtree(WORK, ignore_errors=True)
+    print(" ".join(last_line))
+
+
+def whole_run(everything, small, largest):
+    """Every tool on every part; prints the tables and returns the ratios of the last line."""
     times, removed = measure(everything, small)
     median = {k: statistics.median(v) for k, v in times.items()}
     report(everything, small, median, times, removed)
@@ -163,8 +204,7 @@ def main():
     idle = max_rss_kb([windows_path(os.path.join(SCRATCH, "no-such-folder"))])
     print("peak memory of brinq.exe on the corpus: %.1f MB max RSS (%.1f MB for a run with no file;"
           " largest file %.2f MB)" % (peak / 1024, idle / 1024, largest / 1e6))
-    shutil.rmtree(WORK, ignore_errors=True)
-    print(ratios(median, times))
+    return ratios(median, times)
 
 
 def measure(everything, small):
@@ -280,6 +320,85 @@ def add_runs(times, tool, runs):
     for part, seconds in runs.items():
         times[tool + "_" + part].append(seconds)
     times[tool].append(sum(runs.values()))
+
+
+def latency_run():
+    """brinq.exe and the floors where each flush takes time; prints the rounds and a table, and
+    returns the last line's keys of these runs."""
+    paths = {infix: files_of(os.path.join(CORPUS, part))[:count] for infix, part, count, _ in LATENCY_SETS}
+    seconds, flushes, changed = measure_latency(paths)
+    report_latency(paths, seconds, flushes, changed)
+    return latency_ratios(seconds, flushes, changed)
+
+
+def latency_key(prefix, infix, tool):
+    return prefix + infix + "_" + tool
+
+
+def measure_latency(paths):
+    """Each round's seconds and flushes of every tool under each latency set and wait, and the
+    files each brinq.exe replaced, by latency_key."""
+    seconds, flushes, changed = (collections.defaultdict(list) for _ in range(3))
+    for r in range(FLUSH_ROUNDS):
+        for infix, part, _, us in LATENCY_SETS:
+            for prefix, serial, _ in WAITS:
+                for tool in in_turn(r, LATENCY_TOOLS):
+                    key = latency_key(prefix, infix, tool)
+                    fresh_copy({part: paths[infix]})
+                    run_seconds, run_flushes = slowed_run(tool, part, us, serial)
+                    seconds[key].append(run_seconds)
+                    flushes[key].append(run_flushes)
+                    if BACK_TO_BACK[tool][1] != FLOOR:
+                        changed[key].append(changed_files(paths[infix], part))
+        print("latency round %d: %s" % (r + 1, "  ".join("%s %.2fs" % (k, v[-1]) for k, v in seconds.items())),
+              flush=True)
+    return seconds, flushes, changed
+
+
+def slowed_run(tool, part, us, serial):
+    """Seconds and flushes of one run of tool on WORK/part, each flush waiting us microseconds."""
+    open(FLUSH_COUNTS, "w").close()
+    _, exe, switches = BACK_TO_BACK[tool]
+    env = dict(os.environ, LD_PRELOAD=SLOWFLUSH, FLUSH_US=str(us), FLUSH_SERIAL=serial,
+               FLUSH_COUNT_FILE=FLUSH_COUNTS)
+    run_seconds = wine_runs(exe, [part], switches, env)[part]
+    with open(FLUSH_COUNTS) as counts:
+        return run_seconds, len(counts.readlines())
+
+
+def changed_files(paths, part):
+    """How many of the files copied to WORK/part no longer hold their original's bytes."""
+    return sum(not filecmp.cmp(p, os.path.join(WORK, part, os.path.basename(p)), shallow=False) for p in paths)
+
+
+def report_latency(paths, seconds, flushes, changed):
+    print()
+    print("each fsync and fdatasync of the program waits first (bench/slowflush.c), the waits overlapping"
+          " or one by one; medians of %d rounds, each tool on a fresh copy" % FLUSH_ROUNDS)
+    print("%-14s %6s %6s %-12s %-20s %9s %8s %8s" % ("files", "MB", "wait", "waits", "tool", "median s", "flushes",
+                                                    "changed"))
+    for infix, part, _, us in LATENCY_SETS:
+        for prefix, _, waits in WAITS:
+            for tool in LATENCY_TOOLS:
+                key = latency_key(prefix, infix, tool)
+                print("%-14s %6.1f %6s %-12s %-20s %9.3f %8.0f %8s" % (
+                    "%d of %s" % (len(paths[infix]), part), size_of(paths[infix]) / 1e6, "%g ms" % (us / 1000), waits,
+                    BACK_TO_BACK[tool][0], statistics.median(seconds[key]), statistics.median(flushes[key]),
+                    "%.0f" % statistics.median(changed[key]) if changed[key] else "-"))
+
+
+def latency_ratios(seconds, flushes, changed):
+    """Each latency set's and wait's ratios (LATENCY_RATIOS), then each brinq.exe's flushes per
+    file it replaced over all its latency runs."""
+    runs = [(prefix, infix) for infix, _, _, _ in LATENCY_SETS for prefix, _, _ in WAITS]
+    keys = [median_and_range(latency_key(prefix, infix, name), own_ratios(seconds, latency_key(prefix, infix, tool),
+                                                                          latency_key(prefix, infix, base)))
+            for prefix, infix in runs for name, tool, base in LATENCY_RATIOS]
+    for name, tool in FLUSHES_PER_FILE:
+        per_file = [f / c for prefix, infix in runs for f, c in zip(flushes[latency_key(prefix, infix, tool)],
+                                                                   changed[latency_key(prefix, infix, tool)])]
+        keys.append(median_and_range(name, per_file))
+    return " ".join(keys)
 
 
 # Each of the floor's switches adds one thing brinq.exe does besides (bench/floor.cpp).

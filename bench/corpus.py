@@ -1,6 +1,7 @@
 """Builds the benchmark corpus: JPEG, PNG and PSD files of a few megabytes each that carry the
-blocks brinq.exe removes, and a part of small JPEGs of about 20 KB, where each file's fixed
-steps weigh most. A handful of base images come from ImageMagick and exiftool; every corpus file
+blocks brinq.exe removes, a part of small JPEGs of about 20 KB, where each file's fixed steps
+weigh most, and one of small JPEGs of 20 to 60 KB of which a fifth are already clean, for the runs
+that make each flush wait. A handful of base images come from ImageMagick and exiftool; every corpus file
 is derived from one of them by putting different metadata around the same pixels, which takes
 seconds rather than the minutes that encoding each file would."""
 import os
@@ -14,7 +15,7 @@ CONVERT = "/usr/bin/convert"
 EXIFTOOL = "exiftool"
 PROFILES = ["/usr/share/color/icc/ghostscript/srgb.icc", "/usr/share/color/icc/ghostscript/esrgb.icc"]
 
-VERSION = "3"  # raise when the corpus changes, so that a kept one is rebuilt
+VERSION = "4"  # raise when the corpus changes, so that a kept one is rebuilt
 
 # (width, height) of the base JPEGs: about 2, 3.5, 5.5 and 7.5 MB of scan data each.
 JPEG_BASES = [(1700, 1500), (2400, 1800), (3000, 2200), (3400, 2600)]
@@ -23,6 +24,11 @@ JPEGS_PER_BASE = 11
 # and, on every other file, a colour profile around it: 20 to 25 KB a file.
 SMALL_BASES = [(320, 240), (328, 246), (312, 234), (336, 252)]
 SMALLS_PER_BASE = 500
+# The mixed part, for the runs that make each flush wait: as the small part but JFIF-first, 100
+# files around each of these scans of 19 to 43 KB (files of 19 to 55 KB), every fifth file by
+# name already clean: brinq.exe leaves those alone and flushes nothing for them.
+MIXED_BASES = [(410, 308), (470, 352), (530, 398), (590, 442), (650, 488)]
+MIXEDS_PER_BASE = 100
 PNG_BASES = [(1800, 1200), (1400, 1000)]
 PNGS_PER_BASE = 7
 PSD_BASES = [(1600, 1200), (1200, 900)]
@@ -98,12 +104,17 @@ def icc_segments(profile):
     return segment(0xE2, body)
 
 
-def shuffled_names(pattern, count, seed):
-    """Names that do not sort by size: Wine lists a folder by name, and files growing along
-    that order would make every one of them enlarge brinq.exe's buffer."""
+def shuffled_numbers(count, seed):
+    """The numbers in the names, in an order that does not sort by size: Wine lists a folder by
+    name, and files growing along that order would make every one of them enlarge brinq.exe's
+    buffer."""
     numbers = list(range(count))
     random.Random(seed).shuffle(numbers)
-    return [pattern % n for n in numbers]
+    return numbers
+
+
+def shuffled_names(pattern, count, seed):
+    return [pattern % n for n in shuffled_numbers(count, seed)]
 
 
 def base_jpegs(work, name, sizes, first_seed, attenuate, quality):
@@ -157,6 +168,21 @@ def make_small_jpegs(work, folder, meta):
 
     names = shuffled_names("small_%04d.jpg", len(bases) * SMALLS_PER_BASE, 4)
     derive_jpegs(folder, bases, SMALLS_PER_BASE, names, head_of)
+
+
+def make_mixed_jpegs(work, folder, meta):
+    bases = base_jpegs(work, "mixed_base", MIXED_BASES, 40, "0.3", "75")
+    icc = icc_segments(PROFILES[0])
+    numbers = shuffled_numbers(len(bases) * MIXEDS_PER_BASE, 5)
+
+    def head_of(count, i, jfif):
+        if numbers[count] % 5 == 4:
+            return [jfif]
+        profile = [icc] if i % 2 else []
+        comment = segment(0xFE, b"mixed bench file %d" % count)
+        return [jfif, meta["exif"]] + profile + [padded_xmp(meta["xmp"], 100 * (i % 10)), comment]
+
+    derive_jpegs(folder, bases, MIXEDS_PER_BASE, ["mixed_%03d.jpg" % n for n in numbers], head_of)
 
 
 # PNG ------------------------------------------------------------------------------------
@@ -219,13 +245,14 @@ def make_psds(work, folder, xmp):
 
 
 def build(corpus):
-    """Fills corpus/jpeg, corpus/png, corpus/psd and corpus/small."""
+    """Fills corpus/jpeg, corpus/png, corpus/psd, corpus/small and corpus/mixed."""
     with tempfile.TemporaryDirectory() as work:
-        for part in ("jpeg", "png", "psd", "small"):
+        for part in ("jpeg", "png", "psd", "small", "mixed"):
             os.makedirs(os.path.join(corpus, part), exist_ok=True)
         meta = metadata_segments(work)
         make_jpegs(work, os.path.join(corpus, "jpeg"), meta)
         make_small_jpegs(work, os.path.join(corpus, "small"), meta)
+        make_mixed_jpegs(work, os.path.join(corpus, "mixed"), meta)
         make_pngs(work, os.path.join(corpus, "png"))
         xmp = meta["xmp"][33:]  # the packet without its APP1 identifier
         make_psds(work, os.path.join(corpus, "psd"), xmp)

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Benchmark: builds a corpus once (build/bench/corpus: about 330 MB of large files and 2,000
-# JPEGs of about 20 KB), then times cp -r, the floor (bench/floor.cpp) plain, flushed (-f) and
+# Benchmark: builds a corpus once (build/bench/corpus: about 330 MB of large files, 2,000 JPEGs
+# of about 20 KB and 500 of 19 to 55 KB), then times cp -r, the floor (bench/floor.cpp) plain, flushed (-f) and
 # lean (-l) and brinq.exe under Wine, jhead -purejpg and exiftool on fresh copies of whole parts,
 # several rounds (BENCH_ROUNDS, 9; exiftool BENCH_EXIFTOOL_ROUNDS, 3). Prints median MB/s, each
 # part against the floors and exiftool, the small files, brinq.exe's peak memory and, last, the
-# ratios. BENCH_EXE times that brinq.exe instead of building one; BENCH_BEFORE_EXE times another
-# beside it, "brinq.exe (before)".
+# ratios. Then brinq.exe and the plain and lean floors once more with every flush made to wait as
+# on a real disk (bench/slowflush.c, preloaded into their wine command): 2 ms and 20 ms, the waits
+# overlapping and one by one; BENCH_FLUSH_ONLY=1 runs only that part. BENCH_EXE times that
+# brinq.exe instead of building one; BENCH_BEFORE_EXE times another beside it, "brinq.exe (before)".
 # With --profile: where brinq.exe's time on the JPEG part goes beyond the floor, step by step.
 set -euo pipefail
 # Named from the caller's folder, read from the repository's.
@@ -21,6 +23,7 @@ if [ -z "${BENCH_EXE:-}" ]; then
 fi
 mkdir -p build/bench
 x86_64-w64-mingw32-g++-posix -O2 -static -mwindows -Wall -Wextra -o build/bench/floor.exe bench/floor.cpp -lwinmm
+cc -O2 -shared -fPIC -Wall -Wextra -o build/bench/slowflush.so bench/slowflush.c
 
 source scripts/wine-env.sh
 # A prefix of the bench's own: stopping it at the end stops no one else's tests.

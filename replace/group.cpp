@@ -36,16 +36,18 @@ static uint64_t group_end_of(const Unit& unit) { return unit.at + unit.record.co
 // Where the copies of the group so far end.
 static uint64_t group_end() { return group.empty() ? 0 : group_end_of(group.back()); }
 
+// A large copy is tagged while it is written, when the group is committed.
 Replacement queue_replacement() {
+    std::vector<unsigned char> sealed;
     if (!holds_temp() || refused_by_attributes(source_path.c_str()) || !source_replaceable() || !fill_record())
         return refused;
-    Unit unit{record, source_pieces, {}, group_end(), copy_size <= int64_t(large_copy), source_file, refused, false};
-    if (!seal_record(work_buffer.data, &unit.sealed)) return refused;
+    bool small = copy_size <= int64_t(large_copy);
+    if (small ? !seal_record(work_buffer.data, &sealed) : !draw_nonces(&record)) return refused;
+    Unit unit{record, source_pieces, {}, group_end(), small, source_file, refused, false, false};
     if (unit.in_image) {
         image.reserve(group_bytes + large_copy);
         image.insert(image.end(), work_buffer.data, work_buffer.data + copy_size);
-        image.insert(image.end(), unit.sealed.begin(), unit.sealed.end());
-        unit.sealed.clear();
+        image.insert(image.end(), sealed.begin(), sealed.end());
     }
     source_file = INVALID_HANDLE_VALUE;  // held by the unit from now on
     group.push_back(std::move(unit));
@@ -63,13 +65,21 @@ static const unsigned char* copy_of(const Unit& unit) {
     return unit.in_image ? image.data() + unit.at : work_buffer.data;
 }
 
+// A large copy written while a thread beside tags it, then its record sealed.
+static bool write_large(HANDLE temp, Unit& large) {
+    tag_beside(&large);
+    bool written = write_at(temp, large.at, work_buffer.data, large.record.copy_length);
+    wait_for_flushes_blocking();
+    take_up(large);
+    if (!written || !large.tagged || !seal_tagged_record(&large.sealed)) return false;
+    large.record = record;
+    return write_at(temp, large.at + large.record.copy_length, large.sealed.data(), large.sealed.size());
+}
+
 // The group's copies and records, then the file's end after them, on the disk.
 static bool write_group(HANDLE temp) {
-    const Unit& last = group.back();
-    bool written = write_at(temp, 0, image.data(), image.size());
-    if (written && !last.in_image)
-        written = write_at(temp, last.at, work_buffer.data, last.record.copy_length) &&
-                  write_at(temp, last.at + last.record.copy_length, last.sealed.data(), last.sealed.size());
+    bool written = write_at(temp, 0, image.data(), image.size()) &&
+                   (group.back().in_image || write_large(temp, group.back()));
     return written && cut_at(temp, group_end()) && FlushFileBuffers(temp);
 }
 

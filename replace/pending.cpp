@@ -72,7 +72,8 @@ static std::vector<std::wstring> files_matching(const std::wstring& folder, cons
 // refuses to be replaced, and stays.
 void finish_waiting_records(int folder) {
     std::wstring folder_path = folder_of(temp_folders[folder].path);
-    for (const std::wstring& name : files_matching(folder_path, L"xtmp_7x91x4vnq.n*")) remove_scratch(folder_path + name);
+    for (const std::wstring& name : files_matching(folder_path, L"xtmp_7x91x4vnq.n*"))
+        remove_scratch(folder_path + name);
     for (const std::wstring& name : files_matching(folder_path, L"xtmp_7x91x4vnq.p*"))
         finish_waiting(folder_path, folder_path + name);
 }

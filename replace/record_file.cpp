@@ -1,24 +1,37 @@
 // The record of a replacement on the disk: after its copy in the temporary file, where one flush
 // puts the copies and records of a group on the disk before a source is touched, or in a file of
-// its own while the replacement waits for its source. Sealed with this user's key over the record and the copy's
-// bytes: a checksum tells a torn record, only the seal tells whose it is.
+// its own while the replacement waits for its source. Sealed with this user's key over the record
+// and the copy's bytes: a checksum tells a torn record, only the seal tells whose it is.
 #include "replace/replace.h"
 
 Record record;
 
-// The copy's tag and the seal, each under a nonce of its own. No record is written that cannot
-// be sealed: no start would ever act on it, and its source would stay part-way for good.
-bool seal_record(const unsigned char* copy, std::vector<unsigned char>* bytes) {
-    unsigned char nonces[2 * nonce_bytes], seal[tag_bytes];
+// The copy's tag and the seal, each under a nonce of its own, drawn together. No record is
+// written that cannot be sealed: no start would ever act on it, and its source would stay
+// part-way for good.
+bool draw_nonces(Record* sealed) {
+    unsigned char nonces[2 * nonce_bytes];
     if (!random_bytes(nonces, sizeof nonces)) return false;
-    memcpy(record.copy_nonce, nonces, nonce_bytes);
-    memcpy(record.seal_nonce, nonces + nonce_bytes, nonce_bytes);
-    if (!gmac(copy, record.copy_length, record.copy_nonce, record.copy_tag)) return false;
+    memcpy(sealed->copy_nonce, nonces, nonce_bytes);
+    memcpy(sealed->seal_nonce, nonces + nonce_bytes, nonce_bytes);
+    return true;
+}
+
+bool tag_copy(Record* sealed, const unsigned char* copy) {
+    return gmac(copy, sealed->copy_length, sealed->copy_nonce, sealed->copy_tag);
+}
+
+bool seal_tagged_record(std::vector<unsigned char>* bytes) {
+    unsigned char seal[tag_bytes];
     *bytes = record_bytes(record, source_pieces);
     if (!gmac(bytes->data(), sealed_length(bytes->size()), record.seal_nonce, seal)) return false;
     memcpy(record.seal, seal, tag_bytes);
     put_seal(bytes, seal);
     return true;
+}
+
+bool seal_record(const unsigned char* copy, std::vector<unsigned char>* bytes) {
+    return draw_nonces(&record) && tag_copy(&record, copy) && seal_tagged_record(bytes);
 }
 
 // The magic of the record that ends at `end` wiped. Not flushed: should a power cut lose it,

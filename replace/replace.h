@@ -59,16 +59,17 @@ struct Unit {
     HANDLE source;                       // held from the first look at it to its flush
     Replacement outcome;
     bool flushed;                        // the flush of its source returned success
+    bool tagged;                         // its copy's tag, made beside the write of a large copy
 };
 
 extern std::wstring source_path;    // the file being cleaned: a full path in the \\?\ form
 extern TempFolder temp_folders[2];  // the program's folder, then the user's own folder of the program's
 extern int temp_in_use;             // the one this batch cleans through
-extern std::wstring key_folder;     // this user's own folder of the program's, for the key and the second temporary file; empty where there is none
+extern std::wstring key_folder;     // the key's folder, the second temporary file's too; empty without a profile
 extern Record record;               // the replacement in hand, or the one a take finishes
 extern HANDLE source_file;          // source_path held to no other process while it is cleaned
 extern bool temp_busy;              // the last clean_file found the temporary file in another process's hands
-extern bool group_due;              // the queued group is full, or ends with a large copy: commit_group before the next file
+extern bool group_due;              // the queued group is full, or ends with a large copy: to commit before the next file
 extern HANDLE flushes_done;         // set while no flush of a source runs; null before the first
 
 // Cleans source_path in place and puts its file times back. Where another process has the
@@ -162,6 +163,8 @@ void settle_group();
 void settle_flushes();
 // Each source's flush on a thread beside the batch; unit->flushed once flushes_done is set.
 void flush_beside(Unit* unit);
+// The tag of a copy in the WorkBuffer so; unit->tagged once flushes_done is set.
+void tag_beside(Unit* unit);
 void wait_for_flushes_blocking();
 // The threads end, once every flush has returned.
 void stop_flushing();
@@ -215,8 +218,12 @@ enum ReadState {
     file_foreign,     // a sound record that this user's key did not seal: never touched
     file_ours         // this user's sealed record, and its copy whole
 };
-// The record of the replacement in hand, over `copy`, sealed and laid out as on the disk.
+// The record of the replacement in hand, over `copy`, sealed and laid out as on the disk; in its
+// steps, for a tag made meanwhile: the two nonces, the copy's tag, the record sealed.
 bool seal_record(const unsigned char* copy, std::vector<unsigned char>* bytes);
+bool draw_nonces(Record* sealed);
+bool tag_copy(Record* sealed, const unsigned char* copy);
+bool seal_tagged_record(std::vector<unsigned char>* bytes);
 // The record that ends at `end` no longer holds: once every source of its group is on the disk,
 // or its group was given up before a byte of a source changed.
 void wipe_record(HANDLE file, uint64_t end);
